@@ -1,0 +1,67 @@
+#include "app/app_data.h"
+
+#include <ctime>
+#include <vector>
+
+#include "app/local_time.h"
+
+namespace ys {
+
+CYieldscopeApp::CYieldscopeApp() : clock_([] { return static_cast<std::int64_t>(std::time(nullptr)); }) {}
+
+void CYieldscopeApp::RebuildMonthTable() { ys::RebuildMonthTable(*this, Now()); }
+
+void RebuildMonthTable(UserData& data, std::int64_t today) {
+    const LocalDateTime now = ToLocal(today);
+    const int first = data.userInfo.installYear * 12 + data.userInfo.installMonth;
+    const int last = now.year * 12 + (now.month - 1) - 1;
+
+    std::vector<CMonthResult> fresh;  // newest first
+    for (int k = last; k >= first && fresh.size() < kMaxMonths; --k) {
+        CMonthResult entry;
+        // Floor division keeps the month index right for (absurd) negative years too.
+        int year = k >= 0 ? k / 12 : -((-k + 11) / 12);
+        int month0 = k - year * 12;
+        entry.date = MakeLocalTime(year, month0 + 1, 1);
+        for (int i = 0; i < data.monthCount && i < kMaxMonths; ++i) {
+            LocalDateTime old = ToLocal(data.months[i].date);
+            if (old.year == year && old.month == month0 + 1) {
+                entry = data.months[i];
+                break;
+            }
+        }
+        fresh.push_back(entry);
+    }
+    data.monthCount = static_cast<std::int32_t>(fresh.size());
+    for (std::size_t i = 0; i < fresh.size(); ++i) {
+        data.months[i] = fresh[fresh.size() - 1 - i];
+    }
+}
+
+namespace {
+
+template <class Table>
+Table* FindMonth(Table* table, int count, int year, int month) {
+    for (int i = 0; i < count; ++i) {
+        LocalDateTime t = ToLocal(table[i].date);
+        if (t.year == year && t.month == month) return &table[i];
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+int GetMonthGeneration(const CMonthResult* table, int count, int year, int month) {
+    const CMonthResult* e = FindMonth(table, count, year, month);
+    return e ? e->generation : -1;
+}
+
+int SetMonthGeneration(CMonthResult* table, int count, int year, int month, int value) {
+    CMonthResult* e = FindMonth(table, count, year, month);
+    if (!e) return 0;
+    int old = e->generation;
+    e->generation = static_cast<std::int16_t>(value);
+    return old;
+}
+
+}  // namespace ys

@@ -1,0 +1,27 @@
+# Shared compile settings for every target of the project.
+
+add_library(ys_options INTERFACE)
+target_compile_options(ys_options INTERFACE -Wall -Wextra -Wpedantic)
+target_include_directories(ys_options INTERFACE ${PROJECT_SOURCE_DIR})
+if(YS_WERROR)
+  target_compile_options(ys_options INTERFACE -Werror)
+endif()
+
+if(YS_SANITIZE)
+  add_compile_options(-fsanitize=${YS_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=${YS_SANITIZE})
+endif()
+
+# ys_add_test(NAME name SOURCES ... LIBS ... [LABELS ...])
+# One GoogleTest executable; its cases are registered with ctest one by one.
+function(ys_add_test)
+  cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ys_options ys_testsupport ${T_LIBS} GTest::gtest)
+  set_target_properties(${T_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  gtest_discover_tests(${T_NAME}
+    WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/tests
+    PROPERTIES LABELS "${T_LABELS}"
+               ENVIRONMENT "TZ=Asia/Tokyo;QT_QPA_PLATFORM=offscreen;YS_PROGRAM_DIR=${YS_PROGRAM_DIR};YS_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
+    DISCOVERY_TIMEOUT 60)
+endfunction()

@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Sets up this machine, builds the program folder and starts the main job.
+set -euo pipefail
+cd "$(dirname "$0")"
+scripts/install-deps.sh
+cmake --preset default >/dev/null
+cmake --build --preset default
+program=build/default/bin
+exec "$program/yieldscope-cli" dump "$program/samples/demo.sol"

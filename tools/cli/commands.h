@@ -1,0 +1,29 @@
+// The subcommands of yieldscope-cli. Each returns the process exit code and writes its errors as
+// one line on stderr.
+#pragma once
+
+#include <span>
+#include <string>
+
+namespace ys::cli {
+
+struct Context {
+    std::string programDir;  // support files and the engine
+    std::string dataDir;     // default user data file and the exchange files
+};
+
+using Args = std::span<const std::string>;
+
+enum ExitCode : int {
+    kExitOk = 0,
+    kExitFailure = 1,  // the operation failed (bad file, device fault, ...)
+    kExitUsage = 2,    // the command line was wrong
+};
+
+int CmdDump(const Context& ctx, Args args);
+int CmdBuild(const Context& ctx, Args args);
+
+// Prints "yieldscope-cli: <text>" on stderr.
+void PrintError(const std::string& text);
+
+}  // namespace ys::cli

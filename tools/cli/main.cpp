@@ -1,0 +1,57 @@
+// yieldscope-cli: the user data file and the program's operations without the GUI, for support
+// desks, dealers and scripts.
+#include <cstdio>
+#include <ctime>
+#include <iostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/paths.h"
+#include "tools/cli/commands.h"
+
+namespace ys::cli {
+
+void PrintError(const std::string& text) { std::fprintf(stderr, "yieldscope-cli: %s\n", text.c_str()); }
+
+namespace {
+
+struct Command {
+    std::string_view name;
+    std::string_view usage;
+    int (*run)(const Context&, Args);
+};
+
+constexpr Command kCommands[] = {
+    {"dump", "dump FILE.sol            print the whole user data file as JSON", CmdDump},
+    {"build", "build FILE.json OUT.sol  write a user data file from such JSON", CmdBuild},
+};
+
+void PrintUsage(std::FILE* to) {
+    std::fprintf(to, "usage: yieldscope-cli COMMAND ...\n");
+    for (const Command& c : kCommands) std::fprintf(to, "  %.*s\n", int(c.usage.size()), c.usage.data());
+}
+
+}  // namespace
+}  // namespace ys::cli
+
+int main(int argc, char** argv) {
+    using namespace ys::cli;
+    tzset();
+    if (argc < 2) {
+        PrintUsage(stderr);
+        return kExitUsage;
+    }
+    std::string_view name = argv[1];
+    if (name == "--help" || name == "-h" || name == "help") {
+        PrintUsage(stdout);
+        return kExitOk;
+    }
+    std::vector<std::string> args(argv + 2, argv + argc);
+    Context ctx{ys::paths::ProgramDir(), ys::paths::DataDir()};
+    for (const Command& c : kCommands) {
+        if (c.name == name) return c.run(ctx, args);
+    }
+    PrintError("unknown command \"" + std::string(name) + "\"; see yieldscope-cli --help");
+    return kExitUsage;
+}
