@@ -25,6 +25,11 @@ struct Command {
 constexpr Command kCommands[] = {
     {"dump", "dump FILE.sol            print the whole user data file as JSON", CmdDump},
     {"build", "build FILE.json OUT.sol  write a user data file from such JSON", CmdBuild},
+    {"diagnose", "diagnose FILE.sol        the verdict of the last twelve months and its ratio", CmdDiagnose},
+#ifdef YS_CLI_REPORT
+    {"report", "report FILE.sol OUT.pdf [--landscape] [--paper A4|A3|B4|B5|Letter]\n"
+               "                           the printed diagnosis report as a one-page PDF", CmdReport},
+#endif
 };
 
 void PrintUsage(std::FILE* to) {
