@@ -50,7 +50,8 @@ void DrawDiagnosisReport(chart::DrawingSurface& surface, const ReportLayout& lay
 bool PaintDiagnosisReport(QPagedPaintDevice& device, const UserData& data, int verdict) {
     QPainter painter;
     if (!painter.begin(&device)) return false;
-    const ReportLayout layout = LayoutDiagnosisReport(device.width(), device.height(), data, verdict);
+    const ReportLayout layout =
+        LayoutDiagnosisReport(device.width(), device.height(), data, verdict);
     {
         chart::PainterSurface surface(painter);
         DrawDiagnosisReport(surface, layout, data);

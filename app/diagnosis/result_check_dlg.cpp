@@ -31,7 +31,9 @@ QLabel* MakeLabel(QWidget* parent, const char* text) {
 }
 
 // The verdict is drawn in the plain screen font of a fresh drawing surface, not the dialog font.
-QFont VerdictFont() { return FaceFont(QStringLiteral("ＭＳ Ｐゴシック"), 16); }
+QFont VerdictFont() {
+    return FaceFont(QStringLiteral("ＭＳ Ｐゴシック"), 16);
+}
 
 std::unique_ptr<QPrinter> ChoosePrinter(QWidget* parent) {
     auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
@@ -114,6 +116,13 @@ CResultCheckDlg::CResultCheckDlg(CYieldscopeDlg& mainWindow, CYieldscopeApp& app
 
 CResultCheckDlg::~CResultCheckDlg() = default;
 
+QWidget* CResultCheckDlg::graphArea() const {
+    return graph_;
+}
+QWidget* CResultCheckDlg::verdictArea() const {
+    return verdictArea_;
+}
+
 bool CResultCheckDlg::ChartVisible() const {
     return app().simDone != 0 && app().monthCount > 0 && !chart_.isNull();
 }
@@ -132,9 +141,9 @@ void CResultCheckDlg::Refresh() {
     const CYieldscopeApp& a = app();
     auto data = std::make_unique<chart::ChartData>();
     FillComparisonChart(a.data(), *data);
-    chart_ = chart::RenderChartPixmap(graph_->size(), devicePixelRatioF(),
-                                      chart::ChartType::kComparison,
-                                      ComparisonChart::kRoundExponent, *data);
+    chart_ =
+        chart::RenderChartPixmap(graph_->size(), devicePixelRatioF(), chart::ChartType::kComparison,
+                                 ComparisonChart::kRoundExponent, *data);
     if (a.userInfo.detailed == 0) {
         hint_->clear();
         next_->hide();

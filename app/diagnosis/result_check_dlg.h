@@ -41,8 +41,8 @@ public:
     QPushButton* diagnoseButton() const { return diagnose_; }
     QPushButton* nextButton() const { return next_; }
     QLabel* hintLine() const { return hint_; }
-    QWidget* graphArea() const { return graph_; }
-    QWidget* verdictArea() const { return verdictArea_; }
+    QWidget* graphArea() const;
+    QWidget* verdictArea() const;
     // The chart bitmap while the page is shown (null otherwise).
     const QPixmap& chartPixmap() const { return chart_; }
     // Whether the graph area shows the chart (a simulation and at least one month).

@@ -40,7 +40,9 @@ QFont ContactFont() {
 
 }  // namespace
 
-void CNVConnectionDlg::SetUrlOpener(UrlOpener opener) { Opener() = std::move(opener); }
+void CNVConnectionDlg::SetUrlOpener(UrlOpener opener) {
+    Opener() = std::move(opener);
+}
 
 CNVConnectionDlg::CNVConnectionDlg(CYieldscopeApp& app, QWidget* parent) : QDialog(parent) {
     setWindowTitle(Q(kContactDlgTitle));

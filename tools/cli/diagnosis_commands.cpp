@@ -39,8 +39,8 @@ int CmdDiagnose(const Context&, Args args) {
     const int verdict = data->userInfo.detailed != 0 ? r.verdict : kVerdictNone;
     char ratio[32] = "-";
     if (!r.noData) {
-        auto [end, ec] = std::to_chars(ratio, ratio + sizeof ratio - 1, r.ratio,
-                                       std::chars_format::fixed, 4);
+        auto [end, ec] =
+            std::to_chars(ratio, ratio + sizeof ratio - 1, r.ratio, std::chars_format::fixed, 4);
         (void)ec;
         *end = '\0';
     }

@@ -24,9 +24,15 @@ struct Paper {
     QPageSize::PageSizeId id;
 };
 constexpr Paper kPapers[] = {
-    {"A4", QPageSize::A4}, {"A3", QPageSize::A3}, {"B4", QPageSize::JisB4},
+    {"A4", QPageSize::A4},    {"A3", QPageSize::A3},         {"B4", QPageSize::JisB4},
     {"B5", QPageSize::JisB5}, {"Letter", QPageSize::Letter},
 };
+
+// Qt's own notes (about the session, the runtime folder, ...) are no concern of the caller; only
+// its errors reach stderr, one line each like the tool's own.
+void QtMessages(QtMsgType type, const QMessageLogContext&, const QString& text) {
+    if (type == QtCriticalMsg || type == QtFatalMsg) PrintError(text.toStdString());
+}
 
 }  // namespace
 
@@ -85,6 +91,7 @@ int CmdReport(const Context&, Args args) {
 
     // No window system is needed to draw a PDF.
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    qInstallMessageHandler(QtMessages);
     int argc = 1;
     char name[] = "yieldscope-cli";
     char* argv[] = {name, nullptr};

@@ -24,15 +24,16 @@ protected:
         MessageBox::ClearShown();
         app.dataDir = dir.path();
         app.SetClock([] { return MakeLocalTime(2026, 1, 20); });
-        main = std::make_unique<CYieldscopeDlg>(
-            app, nullptr, [this](CYieldscopeDlg& d, CYieldscopeApp& a) {
-                std::array<CSubDlg*, kPageCount> out{};
-                for (int i = 0; i < kPageCount; ++i) out[i] = new CSubDlg(d, a, &d);
-                delete out[3];
-                page = new CResultCheckDlg(d, a, &d);
-                out[3] = page;
-                return out;
-            });
+        main = std::make_unique<CYieldscopeDlg>(app, nullptr,
+                                                [this](CYieldscopeDlg& d, CYieldscopeApp& a) {
+                                                    std::array<CSubDlg*, kPageCount> out{};
+                                                    for (int i = 0; i < kPageCount; ++i)
+                                                        out[i] = new CSubDlg(d, a, &d);
+                                                    delete out[3];
+                                                    page = new CResultCheckDlg(d, a, &d);
+                                                    out[3] = page;
+                                                    return out;
+                                                });
         // The window rebuilt the month table at start; the test's data replace it.
         test::MakeSampleUser(app.data(), 1.05);
         page->SetContactRunner([this](QWidget*) { ++contactRuns; });
@@ -62,7 +63,8 @@ TEST_F(ResultCheckDlgTest, WithASimulationAndDataEverythingIsOn) {
     const QImage shot = page->graphArea()->grab().toImage();
     bool cyan = false;
     for (int y = 0; y < shot.height() && !cyan; y += 2) {
-        for (int x = 0; x < shot.width() && !cyan; ++x) cyan = shot.pixel(x, y) == qRgb(0, 255, 255);
+        for (int x = 0; x < shot.width() && !cyan; ++x)
+            cyan = shot.pixel(x, y) == qRgb(0, 255, 255);
     }
     EXPECT_TRUE(cyan);
     EXPECT_EQ(page->verdict(), kVerdictNone);
@@ -82,7 +84,8 @@ TEST_F(ResultCheckDlgTest, WithoutMonthsTheGraphIsEmpty) {
     EXPECT_TRUE(page->printButton()->isEnabled());
     EXPECT_FALSE(page->ChartVisible());
     const QImage shot = page->graphArea()->grab().toImage();
-    for (int x = 0; x < shot.width(); x += 7) EXPECT_NE(shot.pixel(x, shot.height() / 2), qRgb(0, 255, 255));
+    for (int x = 0; x < shot.width(); x += 7)
+        EXPECT_NE(shot.pixel(x, shot.height() / 2), qRgb(0, 255, 255));
 }
 
 TEST_F(ResultCheckDlgTest, EachVerdictSetsTheHintAndTheNextButton) {

@@ -57,7 +57,8 @@ TEST_F(ContactDlgTest, OpeningWritesTheSupportFileAndFillsTheTexts) {
     EXPECT_EQ(dlg.privacyText()->text(), QString::fromUtf8(kPrivacyText));
     ASSERT_EQ(dlg.instructions()->count(), 20);
     EXPECT_EQ(dlg.instructions()->item(9)->text(),
-              QStringLiteral("　　（「 PV_ERROR_20110503.sol 」という名称のファイルを添付してください。）"));
+              QStringLiteral(
+                  "　　（「 PV_ERROR_20110503.sol 」という名称のファイルを添付してください。）"));
     EXPECT_EQ(dlg.sendButton()->text(), QStringLiteral("データファイルを送信する"));
     EXPECT_TRUE(dlg.sendButton()->isDefault());
     EXPECT_EQ(dlg.closeButton()->text(), QStringLiteral("閉じる"));
@@ -70,11 +71,11 @@ TEST_F(ContactDlgTest, SendOpensTheFolderThenTheMailAndStaysOpen) {
     dlg.sendButton()->click();
     ASSERT_EQ(opened.size(), 2u);
     EXPECT_EQ(opened[0], QUrl::fromLocalFile(QString::fromStdString(dir.File("Docs/Norvane"))));
-    EXPECT_EQ(opened[1].toEncoded().toStdString(),
-              BuildSupportMailLink("desk@dealer.example.jp"));
+    EXPECT_EQ(opened[1].toEncoded().toStdString(), BuildSupportMailLink("desk@dealer.example.jp"));
     EXPECT_EQ(opened[1].scheme(), QStringLiteral("mailto"));
-    EXPECT_TRUE(opened[1].query(QUrl::FullyDecoded).contains(
-        QStringLiteral("body=ソーラーシステム・診断データ送信")));
+    EXPECT_TRUE(opened[1]
+                    .query(QUrl::FullyDecoded)
+                    .contains(QStringLiteral("body=ソーラーシステム・診断データ送信")));
     EXPECT_TRUE(dlg.isVisible());
 
     dlg.sendButton()->click();  // again
