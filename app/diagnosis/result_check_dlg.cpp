@@ -7,6 +7,7 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QShowEvent>
+#include <algorithm>
 
 #include "app/app_data.h"
 #include "app/chart/chart_pixmap.h"
@@ -83,11 +84,13 @@ private:
 
 CResultCheckDlg::CResultCheckDlg(CYieldscopeDlg& mainWindow, CYieldscopeApp& app, QWidget* parent)
     : CSubDlg(mainWindow, app, parent), chooser_(ChoosePrinter) {
-    Place(MakeLabel(this, "シミュレーション値と実発電量の比較"), 12, 15, 99, 8);
-    Place(MakeLabel(this, "シミュレーション値"), 293, 14, 47, 8);
-    Place(MakeLabel(this, "（左側グラフ）"), 341, 14, 36, 8);
-    Place(MakeLabel(this, "発電実績値"), 305, 24, 35, 8);
-    Place(MakeLabel(this, "（右側グラフ）"), 341, 24, 36, 8);
+    // The substituted fonts run wider than the template's face: labels grow to their text
+    // instead of being cut, and the legend keeps its right edge so that it stays on the page.
+    QLabel* caption = MakeLabel(this, "シミュレーション値と実発電量の比較");
+    Place(caption, 12, 15, 99, 8);
+    caption->resize(std::max(caption->width(), caption->sizeHint().width()), caption->height());
+    PlaceLegend(MakeLabel(this, "シミュレーション値"), MakeLabel(this, "（左側グラフ）"), 14);
+    PlaceLegend(MakeLabel(this, "発電実績値"), MakeLabel(this, "（右側グラフ）"), 24);
 
     graph_ = new GraphArea(*this);
     Place(graph_, 5, 35, 385, 192);
@@ -115,6 +118,18 @@ CResultCheckDlg::CResultCheckDlg(CYieldscopeDlg& mainWindow, CYieldscopeApp& app
 }
 
 CResultCheckDlg::~CResultCheckDlg() = default;
+
+void CResultCheckDlg::PlaceLegend(QLabel* name, QLabel* side, int y) {
+    // "（左側グラフ）" ends at 341 + 36 units; the name ends where it begins.
+    Place(side, 341, y, 36, 8);
+    const int right = side->geometry().right();
+    const int sideWidth = std::max(side->width(), side->sizeHint().width());
+    side->setGeometry(right + 1 - sideWidth, side->y(), sideWidth, side->height());
+    Place(name, 293, y, 47, 8);
+    const int nameWidth = std::max(name->width(), name->sizeHint().width());
+    name->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    name->setGeometry(side->x() - nameWidth, name->y(), nameWidth, name->height());
+}
 
 QWidget* CResultCheckDlg::graphArea() const {
     return graph_;

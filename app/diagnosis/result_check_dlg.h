@@ -56,6 +56,7 @@ private:
     class GraphArea;
     class VerdictArea;
 
+    void PlaceLegend(QLabel* name, QLabel* side, int y);
     void Refresh();
     void PaintGraph(QPainter& painter);
     void PaintVerdict(QPainter& painter);
