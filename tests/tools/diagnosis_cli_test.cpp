@@ -39,18 +39,6 @@ CliRun RunCli(const std::string& args, const TempDir& dir) {
     return RunCommand(test::ProgramDir() + "/yieldscope-cli " + args, dir);
 }
 
-// The value of a "Name:   value" line of pdfinfo's output.
-std::string InfoField(const std::string& info, const std::string& name) {
-    const auto at = info.find("\n" + name + ":");
-    if (at == std::string::npos) return {};
-    auto begin = info.find_first_not_of(' ', at + name.size() + 2);
-    return info.substr(begin, info.find('\n', begin) - begin);
-}
-
-bool HavePoppler() {
-    return std::system("command -v pdfinfo >/dev/null 2>&1") == 0;
-}
-
 class DiagnosisCliTest : public ::testing::Test {
 protected:
     std::string Write(const UserData& d, const char* name = "user.sol") {
@@ -110,6 +98,18 @@ TEST_F(DiagnosisCliTest, DiagnoseWithoutDataOrDetailsFails) {
 }
 
 #ifdef YS_CLI_REPORT
+// The value of a "Name:   value" line of pdfinfo's output.
+std::string InfoField(const std::string& info, const std::string& name) {
+    const auto at = info.find("\n" + name + ":");
+    if (at == std::string::npos) return {};
+    auto begin = info.find_first_not_of(' ', at + name.size() + 2);
+    return info.substr(begin, info.find('\n', begin) - begin);
+}
+
+bool HavePoppler() {
+    return std::system("command -v pdfinfo >/dev/null 2>&1") == 0;
+}
+
 TEST_F(DiagnosisCliTest, ReportIsOnePdfPageInPortraitOrLandscape) {
     UserData d;
     test::MakeSampleUser(d, 0.8);
