@@ -1,7 +1,6 @@
 #include "engine/generation.h"
 
 #include <cmath>
-#include <limits>
 
 #include "engine/solar_model.h"
 
@@ -10,8 +9,8 @@ namespace {
 
 // Stands for "no line of this power conditioner seen yet".
 constexpr double kNoPrevious = 1000;
-// Radians, although the values compared are angles in radians: the check has always been this
-// coarse (about 57°), and the results depend on it.
+// 1.0 on angles in radians, about 57°, not one degree: coarse, but which lines count as facing
+// different directions (and so their loss factor) has always rested on it.
 constexpr double kOrientationTolerance = 1.0;
 
 bool HasMixedOrientation(const SimulationContext& ctx, int pc) {

@@ -5,7 +5,6 @@
 #include <sys/wait.h>
 
 #include <filesystem>
-#include <regex>
 #include <sstream>
 
 #include "engine/constants.h"
@@ -103,6 +102,16 @@ std::vector<std::string> Lines(const std::string& bytes) {
     return lines;
 }
 
+// Digits, a point and exactly two digits, as "%.2f" writes a non-negative value.
+bool IsTwoDecimals(const std::string& v) {
+    const auto point = v.find('.');
+    if (point == std::string::npos || point == 0 || v.size() != point + 3) return false;
+    for (std::size_t i = 0; i < v.size(); ++i) {
+        if (i != point && (v[i] < '0' || v[i] > '9')) return false;
+    }
+    return true;
+}
+
 const std::string kOldResult = "[MONTHLY_RESULT]\r\n1M=42\r\n";
 const std::string kMsgConstants = "設定ファイル（gencalc.ini）の読込みに失敗しました\n";
 const std::string kMsgCalc = "発電量計算に失敗しました\n";
@@ -150,17 +159,22 @@ TEST_F(GencalcProcess, WritesTheResultFileByteForByteAsTheGuiReadsIt) {
                                 "M=" + std::to_string(static_cast<int>(ctx.totalMonthly[m - 1])));
     }
     EXPECT_EQ(lines[13], "[HOURLY_RESULT]");
-    const std::regex hourly(R"((\d+)M=(\d+\.\d\d)(,\d+\.\d\d){23})");
     for (int m = 1; m <= 12; ++m) {
         const std::string& line = lines[13 + m];
-        std::smatch match;
-        ASSERT_TRUE(std::regex_match(line, match, hourly)) << line;
-        EXPECT_EQ(match[1], std::to_string(m));
-        // The hours add up to the month before truncation, to the precision of two decimals.
-        std::istringstream values(line.substr(line.find('=') + 1));
+        const std::string key = std::to_string(m) + "M=";
+        ASSERT_EQ(line.rfind(key, 0), 0u) << line;
+        // Exactly 24 values with two decimals; they add up to the month before truncation, to
+        // the precision of two decimals.
+        std::istringstream values(line.substr(key.size()));
         double sum = 0;
+        int count = 0;
         std::string v;
-        while (std::getline(values, v, ',')) sum += std::stod(v);
+        while (std::getline(values, v, ',')) {
+            EXPECT_TRUE(IsTwoDecimals(v)) << v;
+            sum += std::stod(v);
+            ++count;
+        }
+        EXPECT_EQ(count, 24) << line;
         EXPECT_NEAR(sum, ctx.totalMonthly[m - 1], 24 * 0.005);
     }
     EXPECT_EQ(lines[26], "[INFO]");

@@ -121,6 +121,19 @@ TEST(CalculateLine, LossFactorPrefersTheStepUpUnitOverMixedOrientation) {
     ctx.mixedOrientation[0] = false;
     CalculateLine(ctx, 0);
     EXPECT_DOUBLE_EQ(ctx.lineMonthly[6], plain);
+    // A constants file without its no-loss factor leaves such lines without generation.
+    ctx.noLossFactor = 0;
+    CalculateLine(ctx, 0);
+    EXPECT_EQ(ctx.lineMonthly[6], 0);
+}
+
+TEST(CalculateLine, AMonthWithoutDaysGeneratesNothing) {
+    SimulationContext ctx = Read(RequestSpec{});
+    ctx.daysInMonth[11] = 0;  // a day table with only eleven values
+    CalculateLine(ctx, 0);
+    EXPECT_EQ(ctx.lineMonthly[11], 0);
+    for (double v : ctx.lineHourly[11]) EXPECT_EQ(v, 0);
+    EXPECT_GT(ctx.lineMonthly[10], 0);
 }
 
 TEST(CalculateLine, MountingFactorFollowsTheProductLine) {
