@@ -17,36 +17,36 @@ gencalc::SimulationContext DefaultConstants() {
     return ctx;
 }
 
-std::string RequestText(const RequestSpec& spec) {
+std::string RequestText(const RequestFields& req) {
     std::string t;
     auto line = [&t](const std::string& s) { t += s + "\r\n"; };
     line("[SYSTEM]");
-    line("PV_SYSTEM=" + spec.system);
+    line("PV_SYSTEM=" + req.system);
     line("PV_TOTAL_KW=4.500");
     line("[PC]");
-    line("NUM=" + std::to_string(spec.pcs.size()));
-    for (std::size_t k = 0; k < spec.pcs.size(); ++k) line(std::to_string(k) + "=" + spec.pcs[k]);
+    line("NUM=" + std::to_string(req.pcs.size()));
+    for (std::size_t k = 0; k < req.pcs.size(); ++k) line(std::to_string(k) + "=" + req.pcs[k]);
     line("[LINES]");
-    line("NUM=" + std::to_string(spec.lines.size()));
-    for (std::size_t j = 0; j < spec.lines.size(); ++j) {
-        const RequestLine& l = spec.lines[j];
+    line("NUM=" + std::to_string(req.lines.size()));
+    for (std::size_t j = 0; j < req.lines.size(); ++j) {
+        const RequestLine& l = req.lines[j];
         line(std::to_string(j) + "=" + std::to_string(l.pc) + "," +
              static_cast<char>('A' + static_cast<int>(j % 26)) + "," + l.azimuth + "," + l.tilt +
              "," + l.watts + "," + std::to_string(l.booster));
     }
     line("[LOCATION]");
-    line("LATITUDE=" + spec.latitude);
-    line("LONGITUDE=" + spec.longitude);
-    line("SHADOW_LOSS=" + spec.shadowLoss);
+    line("LATITUDE=" + req.latitude);
+    line("LONGITUDE=" + req.longitude);
+    line("SHADOW_LOSS=" + req.shadowLoss);
     line("[MONTHLY_AREA_DATA]");
-    for (std::size_t m = 0; m < spec.monthly.size(); ++m) {
-        line(std::to_string(m + 1) + "M=" + spec.monthly[m]);
+    for (std::size_t m = 0; m < req.monthly.size(); ++m) {
+        line(std::to_string(m + 1) + "M=" + req.monthly[m]);
     }
     return t;
 }
 
-profile::Document RequestDocument(const RequestSpec& spec) {
-    return profile::Document::Parse(RequestText(spec));
+profile::Document RequestDocument(const RequestFields& req) {
+    return profile::Document::Parse(RequestText(req));
 }
 
 }  // namespace ys::test

@@ -23,7 +23,7 @@ struct RequestLine {
 };
 
 // The fields of a request file; each text is written as the GUI would.
-struct RequestSpec {
+struct RequestFields {
     std::string system = "KESTREL";
     std::vector<std::string> pcs = {"QPC-310A,0.945"};
     std::vector<RequestLine> lines = {RequestLine{}};
@@ -37,7 +37,7 @@ struct RequestSpec {
 };
 
 // The request file text (CRLF), as the GUI writes it.
-std::string RequestText(const RequestSpec& spec);
-profile::Document RequestDocument(const RequestSpec& spec);
+std::string RequestText(const RequestFields& req);
+profile::Document RequestDocument(const RequestFields& req);
 
 }  // namespace ys::test

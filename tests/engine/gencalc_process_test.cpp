@@ -20,8 +20,8 @@ namespace ys::gencalc {
 namespace {
 
 namespace fs = std::filesystem;
+using test::RequestFields;
 using test::RequestLine;
-using test::RequestSpec;
 
 constexpr const char* kToken = "4b1d07a9e25c";
 
@@ -133,7 +133,7 @@ protected:
 
 TEST_F(GencalcProcess, WritesTheResultFileByteForByteAsTheGuiReadsIt) {
     dir_.Write("pc_out.ini", "[STALE]\r\nX=1\r\n");
-    const ProcessRun run = RunWith(test::RequestText(RequestSpec{}));
+    const ProcessRun run = RunWith(test::RequestText(RequestFields{}));
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.out, "");
@@ -150,7 +150,7 @@ TEST_F(GencalcProcess, WritesTheResultFileByteForByteAsTheGuiReadsIt) {
 
     // The same calculation in-process gives the monthly values written.
     SimulationContext ctx = test::DefaultConstants();
-    ASSERT_TRUE(ReadRequest(ctx, test::RequestDocument(RequestSpec{})).ok());
+    ASSERT_TRUE(ReadRequest(ctx, test::RequestDocument(RequestFields{})).ok());
     RunCalculation(ctx);
 
     EXPECT_EQ(lines[0], "[MONTHLY_RESULT]");
@@ -187,20 +187,20 @@ TEST_F(GencalcProcess, WritesTheResultFileByteForByteAsTheGuiReadsIt) {
 }
 
 TEST_F(GencalcProcess, ReportsMixedOrientationPerPowerConditioner) {
-    RequestSpec spec;
-    spec.pcs = {"QPC-310A,0.945", "QPC-550A,0.96"};
-    spec.lines = {RequestLine{0, "0.0"}, RequestLine{1, "-90.0"},
-                  RequestLine{1, "90.0", "20", "1500", 1}};
-    ASSERT_EQ(RunWith(test::RequestText(spec)).exitCode, 0);
+    RequestFields req;
+    req.pcs = {"QPC-310A,0.945", "QPC-550A,0.96"};
+    req.lines = {RequestLine{0, "0.0"}, RequestLine{1, "-90.0"},
+                 RequestLine{1, "90.0", "20", "1500", 1}};
+    ASSERT_EQ(RunWith(test::RequestText(req)).exitCode, 0);
     const std::string text = Utf8(Result());
     EXPECT_NE(text.find("[INFO]\r\nPOWER_CON1=異方位なし\r\nPOWER_CON2=異方位あり\r\n"),
               std::string::npos);
 }
 
 TEST_F(GencalcProcess, NoLinesGiveZerosEverywhere) {
-    RequestSpec spec;
-    spec.lines.clear();
-    ASSERT_EQ(RunWith(test::RequestText(spec)).exitCode, 0);
+    RequestFields req;
+    req.lines.clear();
+    ASSERT_EQ(RunWith(test::RequestText(req)).exitCode, 0);
     const std::vector<std::string> lines = Lines(Result());
     ASSERT_EQ(lines.size(), 28u);
     std::string zeros;
@@ -224,7 +224,7 @@ TEST_F(GencalcProcess, RefusesAWrongArgumentCountWithoutTouchingAnything) {
 }
 
 TEST_F(GencalcProcess, RefusesAWrongTokenWithoutTouchingAnything) {
-    dir_.Write("pc_in.ini", test::RequestText(RequestSpec{}));
+    dir_.Write("pc_in.ini", test::RequestText(RequestFields{}));
     dir_.Write("pc_out.ini", kOldResult);
     for (const char* token : {"4B1D07A9E25C", "4b1d07a9e25", "4b1d07a9e25c ", ""}) {
         const ProcessRun run = Spawn(Gencalc(), {"pc_in.ini", "pc_out.ini", token}, dir_);
@@ -257,7 +257,7 @@ TEST_F(GencalcProcess, MissingOrBrokenConstantsShowThePathAndLeaveTheResult) {
         test::TempDir prog;
         const std::string exe = ProgramCopy(prog, bytes);
         dir_.Write("pc_out.ini", kOldResult);
-        const ProcessRun run = RunWith(test::RequestText(RequestSpec{}), exe);
+        const ProcessRun run = RunWith(test::RequestText(RequestFields{}), exe);
         EXPECT_EQ(run.exitCode, 255);
         EXPECT_EQ(run.err, prog.File("prog/gencalc.ini") + "\n" + kMsgConstants);
         EXPECT_EQ(Result(), kOldResult);
@@ -266,17 +266,17 @@ TEST_F(GencalcProcess, MissingOrBrokenConstantsShowThePathAndLeaveTheResult) {
 
 TEST_F(GencalcProcess, AFaultyRequestFailsAndLeavesTheResult) {
     auto without = [](const std::string& key) {
-        std::string text = test::RequestText(RequestSpec{});
+        std::string text = test::RequestText(RequestFields{});
         text.erase(text.find("\n" + key) + 1, 1);
         return text;
     };
-    RequestSpec threePcs;
+    RequestFields threePcs;
     threePcs.pcs = {"A,0.9", "B,0.9", "C,0.9"};
-    RequestSpec foreignPc;
+    RequestFields foreignPc;
     foreignPc.lines = {RequestLine{1}};
-    RequestSpec seventeen;
+    RequestFields seventeen;
     seventeen.lines.assign(17, RequestLine{});
-    RequestSpec overflowing;
+    RequestFields overflowing;
     overflowing.monthly[6] = "1e38,1,0";
     const std::pair<std::string, std::string> cases[] = {
         {"no 12M", without("12M=")},
@@ -305,7 +305,7 @@ TEST_F(GencalcProcess, AFaultyRequestFailsAndLeavesTheResult) {
 }
 
 TEST_F(GencalcProcess, AnUnwritableResultFileFailsTheSave) {
-    dir_.Write("pc_in.ini", test::RequestText(RequestSpec{}));
+    dir_.Write("pc_in.ini", test::RequestText(RequestFields{}));
     ProcessRun run = Spawn(Gencalc(), {"pc_in.ini", "no/such/folder/pc_out.ini", kToken}, dir_);
     EXPECT_EQ(run.exitCode, 255);
     EXPECT_EQ(run.err, "発電量計算結果の保存に失敗しました\n");
@@ -318,7 +318,7 @@ TEST_F(GencalcProcess, AnUnwritableResultFileFailsTheSave) {
 }
 
 TEST_F(GencalcProcess, TakesAbsolutePathsWhereverItIsStarted) {
-    dir_.Write("data/pc_in.ini", test::RequestText(RequestSpec{}));
+    dir_.Write("data/pc_in.ini", test::RequestText(RequestFields{}));
     test::TempDir elsewhere;
     const ProcessRun run = Spawn(
         Gencalc(), {dir_.File("data/pc_in.ini"), dir_.File("data/pc_out.ini"), kToken}, elsewhere);

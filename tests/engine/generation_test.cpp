@@ -12,26 +12,26 @@
 namespace ys::gencalc {
 namespace {
 
+using test::RequestFields;
 using test::RequestLine;
-using test::RequestSpec;
 
-SimulationContext Read(const RequestSpec& spec) {
+SimulationContext Read(const RequestFields& req) {
     SimulationContext ctx = test::DefaultConstants();
-    EXPECT_TRUE(ReadRequest(ctx, test::RequestDocument(spec)).ok());
+    EXPECT_TRUE(ReadRequest(ctx, test::RequestDocument(req)).ok());
     return ctx;
 }
 
-SimulationContext Calculated(const RequestSpec& spec) {
-    SimulationContext ctx = Read(spec);
+SimulationContext Calculated(const RequestFields& req) {
+    SimulationContext ctx = Read(req);
     EXPECT_EQ(RunCalculation(ctx), 0);
     return ctx;
 }
 
-RequestSpec Azimuths(std::initializer_list<const char*> azimuths) {
-    RequestSpec spec;
-    spec.lines.clear();
-    for (const char* a : azimuths) spec.lines.push_back(RequestLine{0, a, "30", "2000", 0});
-    return spec;
+RequestFields Azimuths(std::initializer_list<const char*> azimuths) {
+    RequestFields req;
+    req.lines.clear();
+    for (const char* a : azimuths) req.lines.push_back(RequestLine{0, a, "30", "2000", 0});
+    return req;
 }
 
 TEST(MixedOrientation, ToleranceIsOneRadianBetweenConsecutiveLines) {
@@ -43,7 +43,7 @@ TEST(MixedOrientation, ToleranceIsOneRadianBetweenConsecutiveLines) {
     // A single line is never mixed, whatever its direction.
     EXPECT_FALSE(Calculated(Azimuths({"180.0"})).mixedOrientation[0]);
 
-    RequestSpec tilts = Azimuths({"0.0", "0.0"});
+    RequestFields tilts = Azimuths({"0.0", "0.0"});
     tilts.lines[1].tilt = "90";
     EXPECT_TRUE(Calculated(tilts).mixedOrientation[0]);
 }
@@ -59,24 +59,24 @@ TEST(MixedOrientation, ADifferenceOfExactlyTheToleranceDoesNotCount) {
 }
 
 TEST(MixedOrientation, IsDecidedPerPowerConditioner) {
-    RequestSpec spec;
-    spec.pcs = {"A,0.9", "B,0.9"};
-    spec.lines = {RequestLine{0, "0.0"}, RequestLine{1, "-90.0"}, RequestLine{0, "15.0"},
-                  RequestLine{1, "90.0"}};
-    SimulationContext ctx = Calculated(spec);
+    RequestFields req;
+    req.pcs = {"A,0.9", "B,0.9"};
+    req.lines = {RequestLine{0, "0.0"}, RequestLine{1, "-90.0"}, RequestLine{0, "15.0"},
+                 RequestLine{1, "90.0"}};
+    SimulationContext ctx = Calculated(req);
     EXPECT_FALSE(ctx.mixedOrientation[0]);
     EXPECT_TRUE(ctx.mixedOrientation[1]);
 
-    spec.lines = {RequestLine{0, "0.0"}, RequestLine{0, "90.0"}};
-    ctx = Calculated(spec);
+    req.lines = {RequestLine{0, "0.0"}, RequestLine{0, "90.0"}};
+    ctx = Calculated(req);
     EXPECT_TRUE(ctx.mixedOrientation[0]);
     EXPECT_FALSE(ctx.mixedOrientation[1]);  // no lines at all
 }
 
 TEST(CalculateLine, MultipliesTheFactorChainInOrder) {
-    RequestSpec spec;
-    spec.shadowLoss = "5,5,5,5,5,5,5,5,5,5,5,10";
-    SimulationContext ctx = Read(spec);
+    RequestFields req;
+    req.shadowLoss = "5,5,5,5,5,5,5,5,5,5,5,10";
+    SimulationContext ctx = Read(req);
     CalculateLine(ctx, 0);
     const double s = ctx.tiltedDaily;  // December's, the last month calculated
     ASSERT_GT(s, 0);
@@ -88,9 +88,9 @@ TEST(CalculateLine, MultipliesTheFactorChainInOrder) {
 }
 
 TEST(CalculateLine, HourlyValuesAddUpToTheMonth) {
-    RequestSpec spec;
-    spec.lines = {RequestLine{0, "-67.5", "45", "3200", 0}};
-    SimulationContext ctx = Calculated(spec);
+    RequestFields req;
+    req.lines = {RequestLine{0, "-67.5", "45", "3200", 0}};
+    SimulationContext ctx = Calculated(req);
     for (int m = 0; m < 12; ++m) {
         const auto& hours = ctx.lineHourly[m];
         EXPECT_NEAR(std::accumulate(hours.begin(), hours.end(), 0.0), ctx.lineMonthly[m],
@@ -103,7 +103,7 @@ TEST(CalculateLine, HourlyValuesAddUpToTheMonth) {
 }
 
 TEST(CalculateLine, LossFactorPrefersTheStepUpUnitOverMixedOrientation) {
-    SimulationContext ctx = Read(RequestSpec{});
+    SimulationContext ctx = Read(RequestFields{});
     ctx.boosterLoss = 0.5;
     ctx.mixedOrientationLoss = 0.25;
     ctx.noLossFactor = 1.0;
@@ -128,7 +128,7 @@ TEST(CalculateLine, LossFactorPrefersTheStepUpUnitOverMixedOrientation) {
 }
 
 TEST(CalculateLine, AMonthWithoutDaysGeneratesNothing) {
-    SimulationContext ctx = Read(RequestSpec{});
+    SimulationContext ctx = Read(RequestFields{});
     ctx.daysInMonth[11] = 0;  // a day table with only eleven values
     CalculateLine(ctx, 0);
     EXPECT_EQ(ctx.lineMonthly[11], 0);
@@ -137,7 +137,7 @@ TEST(CalculateLine, AMonthWithoutDaysGeneratesNothing) {
 }
 
 TEST(CalculateLine, MountingFactorFollowsTheProductLine) {
-    SimulationContext ctx = Read(RequestSpec{});
+    SimulationContext ctx = Read(RequestFields{});
     ctx.pitchedRoofFactor = 1.0;
     ctx.roofMaterialFactor = 0.5;
     ctx.flatRoofFactor = 0.25;
@@ -153,11 +153,11 @@ TEST(CalculateLine, MountingFactorFollowsTheProductLine) {
 }
 
 TEST(RunCalculation, SumsAllLinesEachWithItsOwnPowerConditioner) {
-    RequestSpec spec;
-    spec.pcs = {"A,0.9", "B,0.45"};
-    spec.lines = {RequestLine{0, "0.0", "30", "3000"}, RequestLine{1, "0.0", "30", "3000"},
-                  RequestLine{0, "0.0", "30", "0"}};
-    SimulationContext ctx = Calculated(spec);
+    RequestFields req;
+    req.pcs = {"A,0.9", "B,0.45"};
+    req.lines = {RequestLine{0, "0.0", "30", "3000"}, RequestLine{1, "0.0", "30", "3000"},
+                 RequestLine{0, "0.0", "30", "0"}};
+    SimulationContext ctx = Calculated(req);
     SimulationContext single = ctx;
     single.lineCount = 1;
     RunCalculation(single);
@@ -170,9 +170,9 @@ TEST(RunCalculation, SumsAllLinesEachWithItsOwnPowerConditioner) {
 }
 
 TEST(RunCalculation, NoLinesGiveZeroEverywhere) {
-    RequestSpec spec;
-    spec.lines.clear();
-    SimulationContext ctx = Calculated(spec);
+    RequestFields req;
+    req.lines.clear();
+    SimulationContext ctx = Calculated(req);
     for (int m = 0; m < 12; ++m) {
         EXPECT_EQ(ctx.totalMonthly[m], 0);
         for (double v : ctx.totalHourly[m]) EXPECT_EQ(v, 0);
@@ -181,9 +181,9 @@ TEST(RunCalculation, NoLinesGiveZeroEverywhere) {
 }
 
 TEST(RunCalculation, AMonthWithoutInsolationGivesZeroHours) {
-    RequestSpec spec;
-    spec.monthly[1] = "0,0,0";
-    SimulationContext ctx = Calculated(spec);
+    RequestFields req;
+    req.monthly[1] = "0,0,0";
+    SimulationContext ctx = Calculated(req);
     EXPECT_EQ(ctx.totalMonthly[1], 0);
     for (double v : ctx.totalHourly[1]) EXPECT_EQ(v, 0);
     EXPECT_GT(ctx.totalMonthly[2], 0);
@@ -191,13 +191,13 @@ TEST(RunCalculation, AMonthWithoutInsolationGivesZeroHours) {
 }
 
 TEST(ResultsAreValid, RefusesTotalsThatCannotBeWritten) {
-    RequestSpec spec;
-    spec.monthly[4] = "1e38,1,0";
-    EXPECT_FALSE(ResultsAreValid(Calculated(spec)));
-    spec.monthly[4] = "1e39,1,0";  // infinite after narrowing
-    EXPECT_FALSE(ResultsAreValid(Calculated(spec)));
+    RequestFields req;
+    req.monthly[4] = "1e38,1,0";
+    EXPECT_FALSE(ResultsAreValid(Calculated(req)));
+    req.monthly[4] = "1e39,1,0";  // infinite after narrowing
+    EXPECT_FALSE(ResultsAreValid(Calculated(req)));
 
-    SimulationContext ctx = Calculated(RequestSpec{});
+    SimulationContext ctx = Calculated(RequestFields{});
     EXPECT_TRUE(ResultsAreValid(ctx));
     ctx.totalMonthly[0] = 2147483647.9;
     EXPECT_TRUE(ResultsAreValid(ctx));

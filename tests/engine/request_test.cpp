@@ -10,8 +10,8 @@ namespace ys::gencalc {
 namespace {
 
 using test::RequestDocument;
+using test::RequestFields;
 using test::RequestLine;
-using test::RequestSpec;
 
 constexpr double kPi = 3.141592653589793;
 
@@ -19,13 +19,13 @@ double Narrow(double v) {
     return static_cast<double>(static_cast<float>(v));
 }
 
-Status Read(const RequestSpec& spec, SimulationContext& ctx) {
-    return ReadRequest(ctx, RequestDocument(spec));
+Status Read(const RequestFields& req, SimulationContext& ctx) {
+    return ReadRequest(ctx, RequestDocument(req));
 }
 
 TEST(ReadRequest, ReadsTheRequestTheGuiWritesWithoutDetails) {
     SimulationContext ctx = test::DefaultConstants();
-    ASSERT_TRUE(Read(RequestSpec{}, ctx).ok());
+    ASSERT_TRUE(Read(RequestFields{}, ctx).ok());
     EXPECT_EQ(ctx.systemType, kKestrel);
     EXPECT_EQ(ctx.pcCount, 1);
     EXPECT_EQ(ctx.pcEfficiency[0], Narrow(0.945));
@@ -55,25 +55,25 @@ TEST(ReadRequest, ProductLineIsMatchedCaseSensitively) {
                                                           {"OTHER", kKestrel}};
     for (const auto& [keyword, type] : cases) {
         SimulationContext ctx = test::DefaultConstants();
-        RequestSpec spec;
-        spec.system = keyword;
-        ASSERT_TRUE(Read(spec, ctx).ok());
+        RequestFields req;
+        req.system = keyword;
+        ASSERT_TRUE(Read(req, ctx).ok());
         EXPECT_EQ(ctx.systemType, type) << keyword;
     }
 }
 
 TEST(ReadRequest, PowerConditionerCountMustBeOneOrTwoWithAKeyEach) {
     SimulationContext ctx = test::DefaultConstants();
-    RequestSpec spec;
-    spec.pcs = {};
-    EXPECT_FALSE(Read(spec, ctx).ok());
-    spec.pcs = {"A,0.9", "B,0.8", "C,0.7"};
-    EXPECT_FALSE(Read(spec, ctx).ok());
-    spec.pcs = {"A,0.9", "B,0.8"};
-    ASSERT_TRUE(Read(spec, ctx).ok());
+    RequestFields req;
+    req.pcs = {};
+    EXPECT_FALSE(Read(req, ctx).ok());
+    req.pcs = {"A,0.9", "B,0.8", "C,0.7"};
+    EXPECT_FALSE(Read(req, ctx).ok());
+    req.pcs = {"A,0.9", "B,0.8"};
+    ASSERT_TRUE(Read(req, ctx).ok());
     EXPECT_EQ(ctx.pcEfficiency[1], Narrow(0.8));
 
-    std::string text = test::RequestText(spec);
+    std::string text = test::RequestText(req);
     text.replace(text.find("1=B,0.8"), 7, "X=B,0.8");
     EXPECT_FALSE(ReadRequest(ctx, profile::Document::Parse(text)).ok());
     // A missing file has no [PC] NUM at all.
@@ -82,28 +82,28 @@ TEST(ReadRequest, PowerConditionerCountMustBeOneOrTwoWithAKeyEach) {
 
 TEST(ReadRequest, LineCountOfZeroOrLessMeansNoLinesAndMoreThanSixteenFails) {
     SimulationContext ctx = test::DefaultConstants();
-    RequestSpec spec;
-    spec.lines = {};
-    ASSERT_TRUE(Read(spec, ctx).ok());
+    RequestFields req;
+    req.lines = {};
+    ASSERT_TRUE(Read(req, ctx).ok());
     EXPECT_EQ(ctx.lineCount, 0);
 
-    std::string text = test::RequestText(spec);
+    std::string text = test::RequestText(req);
     text.replace(text.find("NUM=0"), 5, "NUM=-3");
     ASSERT_TRUE(ReadRequest(ctx, profile::Document::Parse(text)).ok());
     EXPECT_EQ(ctx.lineCount, 0);
 
-    spec.lines.assign(16, RequestLine{});
-    EXPECT_TRUE(Read(spec, ctx).ok());
-    spec.lines.assign(17, RequestLine{});
-    EXPECT_FALSE(Read(spec, ctx).ok());
+    req.lines.assign(16, RequestLine{});
+    EXPECT_TRUE(Read(req, ctx).ok());
+    req.lines.assign(17, RequestLine{});
+    EXPECT_FALSE(Read(req, ctx).ok());
 }
 
 TEST(ReadRequest, LineFieldsAreConvertedAsTheirTypesSay) {
     SimulationContext ctx = test::DefaultConstants();
-    RequestSpec spec;
-    spec.pcs = {"A,0.9", "B,0.8"};
-    spec.lines = {RequestLine{1, "-22.5", "20", "3500.7", 1}, RequestLine{0, "90.0", "0", "0", 2}};
-    ASSERT_TRUE(Read(spec, ctx).ok());
+    RequestFields req;
+    req.pcs = {"A,0.9", "B,0.8"};
+    req.lines = {RequestLine{1, "-22.5", "20", "3500.7", 1}, RequestLine{0, "90.0", "0", "0", 2}};
+    ASSERT_TRUE(Read(req, ctx).ok());
     EXPECT_EQ(ctx.lines[0].pcIndex, 1);
     EXPECT_DOUBLE_EQ(ctx.lines[0].azimuthRad, -22.5 * kPi / 180);
     EXPECT_DOUBLE_EQ(ctx.lines[0].tiltRad, 20 * kPi / 180);
@@ -117,25 +117,25 @@ TEST(ReadRequest, LineFieldsAreConvertedAsTheirTypesSay) {
 TEST(ReadRequest, RefusesLinesOfPowerConditionersThatDoNotExist) {
     for (int pc : {1, -1, 2}) {
         SimulationContext ctx = test::DefaultConstants();
-        RequestSpec spec;
-        spec.lines = {RequestLine{}, RequestLine{pc}};
-        EXPECT_FALSE(Read(spec, ctx).ok()) << pc;
+        RequestFields req;
+        req.lines = {RequestLine{}, RequestLine{pc}};
+        EXPECT_FALSE(Read(req, ctx).ok()) << pc;
     }
 }
 
 TEST(ReadRequest, RefusesALineValueThatDoesNotFitTheListBuffer) {
     SimulationContext ctx = test::DefaultConstants();
-    RequestSpec spec;
-    spec.lines = {RequestLine{0, "0.0", "30", "4500,0,0,0,0,0,0,0,0,0,0,0,0", 0}};
-    EXPECT_FALSE(Read(spec, ctx).ok());
-    spec.lines = {RequestLine{0, std::string(256, '1'), "30", "4500", 0}};
-    EXPECT_FALSE(Read(spec, ctx).ok());
+    RequestFields req;
+    req.lines = {RequestLine{0, "0.0", "30", "4500,0,0,0,0,0,0,0,0,0,0,0,0", 0}};
+    EXPECT_FALSE(Read(req, ctx).ok());
+    req.lines = {RequestLine{0, std::string(256, '1'), "30", "4500", 0}};
+    EXPECT_FALSE(Read(req, ctx).ok());
 }
 
 TEST(ReadRequest, EachLocationKeyAndEveryMonthIsRequired) {
     for (const char* key : {"LATITUDE=", "LONGITUDE=", "SHADOW_LOSS=", "1M=", "12M="}) {
         SimulationContext ctx = test::DefaultConstants();
-        std::string text = test::RequestText(RequestSpec{});
+        std::string text = test::RequestText(RequestFields{});
         text.replace(text.find(std::string("\n") + key) + 1, 1, "x");
         EXPECT_FALSE(ReadRequest(ctx, profile::Document::Parse(text)).ok()) << key;
     }
@@ -145,17 +145,17 @@ TEST(ReadRequest, LocationIsResetBeforeReadingAndEmptyFieldsGiveZero) {
     SimulationContext ctx = test::DefaultConstants();
     ctx.latitude = 1;
     ctx.longitude = 2;
-    RequestSpec spec;
-    spec.pcs = {};
-    EXPECT_FALSE(Read(spec, ctx).ok());
+    RequestFields req;
+    req.pcs = {};
+    EXPECT_FALSE(Read(req, ctx).ok());
     EXPECT_EQ(ctx.latitude, 0.0);
     EXPECT_EQ(ctx.longitude, 0.0);
 
-    spec = RequestSpec{};
-    spec.latitude = ",";
-    spec.longitude = ",";
-    spec.monthly.assign(12, ",,");
-    ASSERT_TRUE(Read(spec, ctx).ok());
+    req = RequestFields{};
+    req.latitude = ",";
+    req.longitude = ",";
+    req.monthly.assign(12, ",,");
+    ASSERT_TRUE(Read(req, ctx).ok());
     EXPECT_EQ(ctx.latitude, 0.0);
     EXPECT_EQ(ctx.longitude, 0.0);
     EXPECT_EQ(ctx.globalDaily[5], 0.0);
@@ -163,9 +163,9 @@ TEST(ReadRequest, LocationIsResetBeforeReadingAndEmptyFieldsGiveZero) {
 
 TEST(ReadRequest, ShadowLossGivesFactorsAndAbsentMonthsHaveNoLoss) {
     SimulationContext ctx = test::DefaultConstants();
-    RequestSpec spec;
-    spec.shadowLoss = "10,20,,5";
-    ASSERT_TRUE(Read(spec, ctx).ok());
+    RequestFields req;
+    req.shadowLoss = "10,20,,5";
+    ASSERT_TRUE(Read(req, ctx).ok());
     EXPECT_DOUBLE_EQ(ctx.shadowFactor[0], 0.9);
     EXPECT_DOUBLE_EQ(ctx.shadowFactor[1], 0.8);
     EXPECT_EQ(ctx.shadowFactor[2], 1.0);
@@ -177,7 +177,7 @@ TEST(ReadRequest, InsolationIsDividedByTheConstantsDivisors) {
     SimulationContext ctx = test::DefaultConstants();
     ctx.globalDivisor = 2;
     ctx.diffuseDivisor = 4;
-    ASSERT_TRUE(Read(RequestSpec{}, ctx).ok());
+    ASSERT_TRUE(Read(RequestFields{}, ctx).ok());
     EXPECT_EQ(ctx.globalDaily[0], Narrow(2.43) / 2);
     EXPECT_EQ(ctx.diffuseDaily[0], Narrow(0.95) / 4);
 }

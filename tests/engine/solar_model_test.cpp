@@ -17,9 +17,9 @@ double Rad(double degrees) {
 
 // Tokyo with the default constants, prepared for one month and one surface.
 SimulationContext Prepared(int month, double tiltDeg, double azimuthDeg,
-                           const test::RequestSpec& spec = {}) {
+                           const test::RequestFields& req = {}) {
     SimulationContext ctx = test::DefaultConstants();
-    EXPECT_TRUE(ReadRequest(ctx, test::RequestDocument(spec)).ok());
+    EXPECT_TRUE(ReadRequest(ctx, test::RequestDocument(req)).ok());
     ctx.month = month;
     ctx.currentTilt = Rad(tiltDeg);
     ctx.currentAzimuth = Rad(azimuthDeg);
@@ -109,11 +109,11 @@ TEST(SolarGeometry, SharesOfTheDayAddUpToOne) {
 
 TEST(TiltedInsolation, AHorizontalSurfaceReceivesTheGlobalHorizontalValue) {
     for (const char* latitude : {"35,41.2", "45,24.9", "24,20.0"}) {
-        test::RequestSpec spec;
-        spec.latitude = latitude;
+        test::RequestFields req;
+        req.latitude = latitude;
         for (int month = 0; month < 12; ++month) {
             SCOPED_TRACE(testing::Message() << latitude << " month " << month);
-            SimulationContext ctx = Prepared(month, 0, 0, spec);
+            SimulationContext ctx = Prepared(month, 0, 0, req);
             EXPECT_EQ(ctx.reflectedDaily, 0);
             for (int h = 0; h < 24; ++h) {
                 if (!SunUp(ctx, h)) continue;
@@ -158,11 +158,11 @@ TEST(TiltedInsolation, ANorthWallGetsNoBeamButDiffuseAndReflected) {
 TEST(TiltedInsolation, AnHourWithTheSunJustAboveTheHorizonStaysBounded) {
     // Sagae-Aterazawa in August: the midpoint of the hour 18-19 finds the sun a thousandth of a
     // degree above the horizon, in front of a north-west wall.
-    test::RequestSpec spec;
-    spec.latitude = "38,22.2";
-    spec.longitude = "140,11.5";
-    spec.monthly[7] = "4.48,2.3,0";
-    SimulationContext ctx = Prepared(7, 90, 135, spec);
+    test::RequestFields req;
+    req.latitude = "38,22.2";
+    req.longitude = "140,11.5";
+    req.monthly[7] = "4.48,2.3,0";
+    SimulationContext ctx = Prepared(7, 90, 135, req);
     ASSERT_GT(CosZenith(ctx, 18), 0);
     ASSERT_LT(CosZenith(ctx, 18), 1e-4);
     auto hour = [&ctx](int h) { return TiltedBeam(ctx, h) + TiltedDiffuse(ctx, h); };
@@ -174,34 +174,34 @@ TEST(TiltedInsolation, AnHourWithTheSunJustAboveTheHorizonStaysBounded) {
 }
 
 TEST(TiltedInsolation, DiffuseAboveGlobalIsCappedAndLeavesNoBeam) {
-    test::RequestSpec spec;
-    spec.monthly.assign(12, "2.0,3.0,0");
-    SimulationContext ctx = Prepared(3, 30, 0, spec);
+    test::RequestFields req;
+    req.monthly.assign(12, "2.0,3.0,0");
+    SimulationContext ctx = Prepared(3, 30, 0, req);
     for (int h = 0; h < 24; ++h) {
         EXPECT_EQ(TiltedBeam(ctx, h), 0) << h;
         if (SunUp(ctx, h)) {
             EXPECT_GT(TiltedDiffuse(ctx, h), 0) << h;
         }
     }
-    SimulationContext flat = Prepared(3, 0, 0, spec);
+    SimulationContext flat = Prepared(3, 0, 0, req);
     EXPECT_NEAR(SumTiltedDaily(flat), 2.0, 1e-9);
 }
 
 TEST(TiltedInsolation, PolarNightAndPolarDayStayFinite) {
-    test::RequestSpec spec;
-    spec.latitude = "80,0";
-    spec.monthly.assign(12, "1.0,0.5,50");
-    SimulationContext night = Prepared(11, 30, 0, spec);
+    test::RequestFields req;
+    req.latitude = "80,0";
+    req.monthly.assign(12, "1.0,0.5,50");
+    SimulationContext night = Prepared(11, 30, 0, req);
     EXPECT_EQ(night.sunsetHourAngle, 0);
     // Only the ground's reflection of the month's (nominal) global insolation is left.
     EXPECT_EQ(SumTiltedDaily(night), night.reflectedDaily);
     for (int h = 0; h < 24; ++h) EXPECT_EQ(GlobalShare(night, h), 0);
 
-    SimulationContext day = Prepared(5, 30, 0, spec);
+    SimulationContext day = Prepared(5, 30, 0, req);
     EXPECT_NEAR(day.sunsetHourAngle, 180, 1e-12);
     for (int h = 0; h < 24; ++h) EXPECT_GT(DiffuseRatio(day, h), 0) << h;
     EXPECT_TRUE(std::isfinite(SumTiltedDaily(day)));
-    SimulationContext flat = Prepared(5, 0, 0, spec);
+    SimulationContext flat = Prepared(5, 0, 0, req);
     EXPECT_NEAR(SumTiltedDaily(flat), 1.0, 1e-6);
 }
 
