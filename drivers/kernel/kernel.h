@@ -12,6 +12,7 @@
 
 #include "drivers/kernel/device.h"
 #include "drivers/kernel/dispatcher.h"
+#include "drivers/kernel/io_count.h"
 #include "drivers/kernel/io_manager.h"
 #include "drivers/kernel/object_namespace.h"
 #include "drivers/kernel/pnp_manager.h"

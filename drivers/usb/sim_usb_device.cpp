@@ -1,12 +1,23 @@
 #include "drivers/usb/sim_usb_device.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "drivers/usb/descriptors.h"
 
 namespace ys::usb {
 
 using namespace kernel;
+
+namespace {
+
+std::string EndpointEvent(const char* what, UCHAR endpoint) {
+    char s[32];
+    std::snprintf(s, sizeof s, "%s %02x", what, endpoint);
+    return s;
+}
+
+}  // namespace
 
 SimUsbDevice::SimUsbDevice(Dispatcher& dispatcher, std::vector<UCHAR> deviceDescriptor,
                            std::vector<UCHAR> configurationDescriptor)
@@ -80,6 +91,11 @@ std::vector<SimUsbDevice::TransferRecord> SimUsbDevice::Transfers(UCHAR endpoint
 std::vector<SimUsbDevice::ControlRecord> SimUsbDevice::ControlRequests() const {
     std::lock_guard lock(mutex_);
     return controls_;
+}
+
+std::vector<std::string> SimUsbDevice::Events() const {
+    std::lock_guard lock(mutex_);
+    return events_;
 }
 
 std::size_t SimUsbDevice::PendingTransfers(UCHAR endpoint) const {
@@ -314,6 +330,7 @@ void SimUsbDevice::Cancel(UsbTransferId id) {
             if (it == ep.pending.end()) continue;
             const UsbTransfer t = it->transfer;
             ep.pending.erase(it);
+            events_.push_back(EndpointEvent("cancel", address));
             CompleteLocked(id, t, USBD_STATUS_CANCELED, 0, done);
             break;
         }
@@ -424,6 +441,7 @@ USBD_STATUS SimUsbDevice::SetConfiguration(UCHAR value) {
     std::lock_guard lock(mutex_);
     if (unplugged_) return USBD_STATUS_DEVICE_GONE;
     configuration_ = value;
+    events_.push_back("configuration " + std::to_string(value));
     return USBD_STATUS_SUCCESS;
 }
 
@@ -438,6 +456,7 @@ USBD_STATUS SimUsbDevice::ClearHalt(UCHAR endpoint) {
     Endpoint& ep = endpoints_[endpoint];
     ep.stalled = false;
     ++ep.clearHalts;
+    events_.push_back(EndpointEvent("clear-halt", endpoint));
     return USBD_STATUS_SUCCESS;
 }
 
@@ -475,6 +494,7 @@ ULONG SimUsbDevice::CurrentFrameNumber() {
 void SimUsbDevice::SetDevicePower(DEVICE_POWER_STATE state) {
     std::lock_guard lock(mutex_);
     power_ = state;
+    events_.push_back("power D" + std::to_string(static_cast<int>(state) - 1));
 }
 
 bool SimUsbDevice::SupportsRemoteWakeup() const {

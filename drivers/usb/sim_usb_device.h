@@ -9,6 +9,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "drivers/kernel/dispatcher.h"
@@ -47,6 +48,9 @@ public:
     std::vector<TransferRecord> Transfers() const;     // completed transfers, in order
     std::vector<TransferRecord> Transfers(UCHAR endpoint) const;
     std::vector<ControlRecord> ControlRequests() const;  // class and vendor requests
+    // What happened to the device in order: "cancel 82", "clear-halt 82", "power D2",
+    // "configuration 1" (endpoints in hexadecimal).
+    std::vector<std::string> Events() const;
     std::size_t PendingTransfers(UCHAR endpoint) const;
     int ClearHaltCount(UCHAR endpoint) const;
     UCHAR configuration() const;
@@ -134,6 +138,7 @@ private:
     std::map<UCHAR, Endpoint> endpoints_;
     std::vector<TransferRecord> transfers_;
     std::vector<ControlRecord> controls_;
+    std::vector<std::string> events_;
     UCHAR configuration_ = 0;
     kernel::DEVICE_POWER_STATE power_ = kernel::PowerDeviceD0;
     bool unplugged_ = false;
