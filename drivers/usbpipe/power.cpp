@@ -38,7 +38,6 @@ void DevPoCompletionRoutine(DEVICE_OBJECT*, UCHAR, POWER_STATE, void* context,
     irp->IoStatus.Status = ioStatus->Status;
     PoStartNextPowerIrp(irp);
     IoCompleteRequest(irp, IO_NO_INCREMENT);
-    QtxIoDecrement(c->ext);
 }
 
 NTSTATUS SysPoCompletionRoutine(DEVICE_OBJECT*, IRP* irp, void* context) {
@@ -51,6 +50,9 @@ NTSTATUS SysPoCompletionRoutine(DEVICE_OBJECT*, IRP* irp, void* context) {
     }
     const SYSTEM_POWER_STATE s = stack->Parameters.Power.State.SystemState;
     if (stack->MinorFunction == IRP_MN_SET_POWER) ext->systemPower = s;
+    // The system request holds no count while it waits for its device request: powering down
+    // waits for the count to fall to nothing.
+    QtxIoDecrement(ext);
     POWER_STATE state;
     state.DeviceState = DeviceStateFor(ext, s);
     auto c = std::make_unique<SystemIrpContext>(SystemIrpContext{ext, irp});
@@ -59,7 +61,6 @@ NTSTATUS SysPoCompletionRoutine(DEVICE_OBJECT*, IRP* irp, void* context) {
     if (!NT_SUCCESS(status)) {
         irp->IoStatus.Status = status;
         PoStartNextPowerIrp(irp);
-        QtxIoDecrement(ext);
         return STATUS_SUCCESS;
     }
     c.release();  // freed by DevPoCompletionRoutine

@@ -86,6 +86,7 @@ public:
     DEVICE_OBJECT* fdo() { return pdo->AttachedDevice; }
 
     NTSTATUS Open(std::string_view pipeName, std::unique_ptr<File>* file) {
+        if (fdo() == nullptr) return STATUS_OBJECT_NAME_NOT_FOUND;
         return kernel.io().CreateFile(fdo()->name() + std::string(pipeName), file);
     }
     std::unique_ptr<File> OpenOrFail(std::string_view pipeName) {
