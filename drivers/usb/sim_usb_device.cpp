@@ -222,6 +222,7 @@ void SimUsbDevice::CompleteLocked(const UsbTransferId id, const UsbTransfer& t, 
 }
 
 void SimUsbDevice::ServeBulkInLocked(Endpoint& ep, std::vector<Completion>& done) {
+    if (unplugged_) return;  // a device that has gone sends nothing
     while (!ep.pending.empty() &&
            (!ep.inQueue.empty() || ep.pending.front().transfer.buffer.empty())) {
         Pending p = std::move(ep.pending.front());
