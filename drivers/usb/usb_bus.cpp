@@ -468,13 +468,13 @@ NTSTATUS HandleUrb(UsbPdoExtension* ext, IRP* irp, URB* urb) {
             if (!FindPipe(ext, urb->UrbPipeRequest.PipeHandle, &pipe)) {
                 return CompleteUrb(irp, urb, USBD_STATUS_INVALID_PIPE_HANDLE);
             }
+            // Pending before it is parked, and parked before the cancels go out: the completion
+            // that drains the pipe may run at once.
+            IoMarkIrpPending(irp);
             {
-                // Parked before the cancels go out, so the completion that drains the pipe finds
-                // it.
                 SpinLockGuard guard(ext->lock);
                 ext->aborts.emplace_back(irp, pipe.endpoint);
             }
-            IoMarkIrpPending(irp);
             CancelEndpoint(ext, pipe.endpoint, false);
             KeInsertQueueDpc(&ext->dpc, nullptr, nullptr);  // completes it if nothing was pending
             return STATUS_PENDING;
@@ -606,14 +606,17 @@ NTSTATUS DispatchPower(DEVICE_OBJECT* device, IRP* irp) {
             return Complete(irp, STATUS_SUCCESS);
         case IRP_MN_WAIT_WAKE: {
             if (!ext->backend->SupportsRemoteWakeup()) return Complete(irp, STATUS_NOT_SUPPORTED);
+            IoMarkIrpPending(irp);  // a wake-up may complete it as soon as it is stored
             bool busy = false;
             {
                 SpinLockGuard guard(ext->lock);
                 busy = ext->waitWake != nullptr;
                 if (!busy) ext->waitWake = irp;
             }
-            if (busy) return Complete(irp, STATUS_DEVICE_BUSY);
-            IoMarkIrpPending(irp);
+            if (busy) {
+                Complete(irp, STATUS_DEVICE_BUSY);
+                return STATUS_PENDING;
+            }
             IoSetCancelRoutine(irp, CancelWaitWake);
             if (irp->Cancel && IoSetCancelRoutine(irp, nullptr) != nullptr) {
                 {
