@@ -4,9 +4,7 @@
 
 namespace ys::kernel {
 
-namespace {
-
-struct PowerRequest {
+struct PnpManager::PowerRequest {
     std::unique_ptr<IRP> irp;
     DEVICE_OBJECT* device;
     DEVICE_OBJECT* top;
@@ -16,17 +14,27 @@ struct PowerRequest {
     void* context;
 };
 
-NTSTATUS PowerRequestDone(DEVICE_OBJECT*, IRP* irp, void* context) {
-    std::unique_ptr<PowerRequest> request(static_cast<PowerRequest*>(context));
+PnpManager::PnpManager(Kernel& kernel) : kernel_(kernel) {}
+
+// Requests still outstanding (a wait-wake the bus holds) go with the manager.
+PnpManager::~PnpManager() = default;
+
+NTSTATUS PnpManager::PowerRequestDone(DEVICE_OBJECT*, IRP* irp, void* context) {
+    auto* request = static_cast<PowerRequest*>(context);
     if (request->function != nullptr) {
         request->function(request->device, request->minor, request->state, request->context,
                           &irp->IoStatus);
     }
     ObDereferenceObject(request->top);
-    return STATUS_MORE_PROCESSING_REQUIRED;  // the request goes with `request`
+    PnpManager& self = request->top->kernel().pnp();
+    std::unique_ptr<PowerRequest> owned;
+    {
+        std::lock_guard lock(self.mutex_);
+        owned = std::move(self.powerRequests_[request]);
+        self.powerRequests_.erase(request);
+    }
+    return STATUS_MORE_PROCESSING_REQUIRED;  // the request goes with `owned`
 }
-
-}  // namespace
 
 NTSTATUS PoRequestPowerIrp(DEVICE_OBJECT* device, UCHAR minor, POWER_STATE state,
                            PREQUEST_POWER_COMPLETE function, void* context, IRP** irpOut) {
@@ -34,9 +42,21 @@ NTSTATUS PoRequestPowerIrp(DEVICE_OBJECT* device, UCHAR minor, POWER_STATE state
         return STATUS_INVALID_PARAMETER;
     }
     DEVICE_OBJECT* top = IoGetAttachedDeviceReference(device);
-    auto request = std::make_unique<PowerRequest>(PowerRequest{
+    return device->kernel().pnp().RequestPower(device, top, minor, state, function, context,
+                                               irpOut);
+}
+
+NTSTATUS PnpManager::RequestPower(DEVICE_OBJECT* device, DEVICE_OBJECT* top, UCHAR minor,
+                                  POWER_STATE state, PREQUEST_POWER_COMPLETE function,
+                                  void* context, IRP** irpOut) {
+    auto owned = std::make_unique<PowerRequest>(PowerRequest{
         IoAllocateIrp(top->StackSize, false), device, top, minor, state, function, context});
+    PowerRequest* request = owned.get();
     IRP* irp = request->irp.get();
+    {
+        std::lock_guard lock(mutex_);
+        powerRequests_[request] = std::move(owned);
+    }
     irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
     IO_STACK_LOCATION* next = IoGetNextIrpStackLocation(irp);
     next->MajorFunction = IRP_MJ_POWER;
@@ -47,7 +67,7 @@ NTSTATUS PoRequestPowerIrp(DEVICE_OBJECT* device, UCHAR minor, POWER_STATE state
         next->Parameters.Power.Type = DevicePowerState;
         next->Parameters.Power.State = state;
     }
-    IoSetCompletionRoutine(irp, PowerRequestDone, request.release(), true, true, true);
+    IoSetCompletionRoutine(irp, PowerRequestDone, request, true, true, true);
     if (irpOut != nullptr) *irpOut = irp;
     PoCallDriver(top, irp);
     return STATUS_PENDING;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <mutex>
 #include <span>
 
@@ -33,7 +34,10 @@ inline NTSTATUS PoCallDriver(DEVICE_OBJECT* deviceObject, IRP* irp) {
 
 class PnpManager {
 public:
-    explicit PnpManager(Kernel& kernel) : kernel_(kernel) {}
+    explicit PnpManager(Kernel& kernel);
+    ~PnpManager();
+    PnpManager(const PnpManager&) = delete;
+    PnpManager& operator=(const PnpManager&) = delete;
 
     // Builds the stack on a physical device: each driver's add-device routine in order, the
     // function driver first and the drivers above it after.
@@ -63,7 +67,14 @@ public:
 
     bool IsStarted(DEVICE_OBJECT* physicalDevice) const;
 
+    // PoRequestPowerIrp's request, owned here until it completes.
+    NTSTATUS RequestPower(DEVICE_OBJECT* device, DEVICE_OBJECT* top, UCHAR minorFunction,
+                          POWER_STATE state, PREQUEST_POWER_COMPLETE function, void* context,
+                          IRP** irp);
+
 private:
+    struct PowerRequest;
+    static NTSTATUS PowerRequestDone(DEVICE_OBJECT*, IRP* irp, void* context);
     NTSTATUS Send(DEVICE_OBJECT* physicalDevice, UCHAR major, UCHAR minor,
                   DEVICE_CAPABILITIES* capabilities, SYSTEM_POWER_STATE systemState);
     enum class NodeState { kAdded, kStarted, kStopped, kSurpriseRemoved, kRemoved };
@@ -72,6 +83,7 @@ private:
     Kernel& kernel_;
     mutable std::mutex mutex_;
     std::map<DEVICE_OBJECT*, NodeState> nodes_;
+    std::map<PowerRequest*, std::unique_ptr<PowerRequest>> powerRequests_;
 };
 
 }  // namespace ys::kernel

@@ -14,17 +14,19 @@ NTSTATUS ReenablePort(DEVICE_EXTENSION* ext) {
     if (NT_SUCCESS(status) && (portStatus & USBD_PORT_CONNECTED) &&
         !(portStatus & USBD_PORT_ENABLED)) {
         status = CallPortRequest(ext, IOCTL_INTERNAL_USB_ENABLE_PORT, nullptr);
-        if (!NT_SUCCESS(status)) status = CallPortRequest(ext, IOCTL_INTERNAL_USB_RESET_PORT, nullptr);
+        if (!NT_SUCCESS(status))
+            status = CallPortRequest(ext, IOCTL_INTERNAL_USB_RESET_PORT, nullptr);
     }
     return status;
 }
 
 NTSTATUS VendorRequest(DEVICE_EXTENSION* ext, IRP* irp) {
-    const ULONG length = IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.InputBufferLength;
+    const ULONG length =
+        IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.InputBufferLength;
     URB urb;
     UsbBuildVendorRequest(&urb, URB_FUNCTION_VENDOR_DEVICE, USBD_TRANSFER_DIRECTION_OUT, 0,
-                          kVendorRequest, 0, 0, length > 0 ? irp->AssociatedIrp.SystemBuffer : nullptr,
-                          nullptr, length);
+                          kVendorRequest, 0, 0,
+                          length > 0 ? irp->AssociatedIrp.SystemBuffer : nullptr, nullptr, length);
     return CompleteRequest(irp, CallUSBD(ext, &urb), 0);
 }
 
@@ -93,8 +95,8 @@ NTSTATUS QtxDispatchDevCtrl(DEVICE_OBJECT* device, IRP* irp) {
             } else if (outLength < kPipeInformationSize) {
                 status = CompleteRequest(irp, STATUS_BUFFER_TOO_SMALL, 0);
             } else {
-                WritePipeInformation(pipe.info,
-                                     std::span<UCHAR, kPipeInformationSize>(system, kPipeInformationSize));
+                WritePipeInformation(pipe.info, std::span<UCHAR, kPipeInformationSize>(
+                                                    system, kPipeInformationSize));
                 status = CompleteRequest(irp, STATUS_SUCCESS, kPipeInformationSize);
             }
             break;

@@ -87,9 +87,13 @@ NTSTATUS DriverEntry(DRIVER_OBJECT* driver, const std::string&) {
     return STATUS_SUCCESS;
 }
 
-LONG QtxIoIncrement(DEVICE_EXTENSION* ext) { return ext->ioCount.Increment(); }
+LONG QtxIoIncrement(DEVICE_EXTENSION* ext) {
+    return ext->ioCount.Increment();
+}
 
-LONG QtxIoDecrement(DEVICE_EXTENSION* ext) { return ext->ioCount.Decrement(); }
+LONG QtxIoDecrement(DEVICE_EXTENSION* ext) {
+    return ext->ioCount.Decrement();
+}
 
 bool CanAcceptRequests(DEVICE_EXTENSION* ext) {
     SpinLockGuard guard(ext->lock);

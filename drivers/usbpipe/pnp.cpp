@@ -27,13 +27,14 @@ ULONG SegmentSizeFor(RegistryKey* key, const USBD_PIPE_INFORMATION& pipe) {
     const ULONG packet = pipe.MaximumPacketSize;
     char name[32];
     std::snprintf(name, sizeof name, "EP%u_SegmentSize", pipe.EndpointAddress & 0x7Fu);
-    ULONG setting = USB_ENDPOINT_DIRECTION_IN(pipe.EndpointAddress) ? packet
-                                                                    : pipe.MaximumTransferSize;
+    ULONG setting =
+        USB_ENDPOINT_DIRECTION_IN(pipe.EndpointAddress) ? packet : pipe.MaximumTransferSize;
     if (key != nullptr) key->QueryDword(name, &setting);
     std::uint64_t size = packet;
     if (setting != 0) {
-        size = packet != 0 ? std::uint64_t{packet} * ((std::uint64_t{setting} + packet - 1) / packet)
-                           : setting;
+        size = packet != 0
+                   ? std::uint64_t{packet} * ((std::uint64_t{setting} + packet - 1) / packet)
+                   : setting;
     }
     size = std::min<std::uint64_t>(size, pipe.MaximumTransferSize);
     // A segment of 0 bytes would never move the transfer on.
@@ -79,7 +80,8 @@ NTSTATUS SelectInterfaces(DEVICE_EXTENSION* ext) {
     ext->configurationHandle = urb->UrbSelectConfiguration.ConfigurationHandle;
     ext->interfaceInformation = std::move(info);
     ext->pipeCount = static_cast<ULONG>(ext->interfaceInformation->Pipes.size());
-    while (ext->pipes.size() < ext->pipeCount) ext->pipes.push_back(std::make_unique<PipeContext>());
+    while (ext->pipes.size() < ext->pipeCount)
+        ext->pipes.push_back(std::make_unique<PipeContext>());
     for (ULONG i = 0; i < ext->pipeCount; ++i) {
         ext->pipes[i]->pipeInformation = &ext->interfaceInformation->Pipes[i];
         ext->pipes[i]->segmentSize = segmentSizes[i];
@@ -94,14 +96,14 @@ NTSTATUS ReadandSelectDescriptors(DEVICE_EXTENSION* ext) {
     if (!ParseDeviceDescriptor(device)) return STATUS_UNSUCCESSFUL;
 
     std::vector<UCHAR> config;
-    status = ReadDescriptor(ext, USB_CONFIGURATION_DESCRIPTOR_TYPE, &config,
-                            kFirstConfigurationRead);
+    status =
+        ReadDescriptor(ext, USB_CONFIGURATION_DESCRIPTOR_TYPE, &config, kFirstConfigurationRead);
     if (!NT_SUCCESS(status)) return status;
     auto header = ParseConfigurationDescriptor(config);
     if (!header) return STATUS_UNSUCCESSFUL;
     if (header->wTotalLength > kFirstConfigurationRead) {
-        status = ReadDescriptor(ext, USB_CONFIGURATION_DESCRIPTOR_TYPE, &config,
-                                header->wTotalLength);
+        status =
+            ReadDescriptor(ext, USB_CONFIGURATION_DESCRIPTOR_TYPE, &config, header->wTotalLength);
         if (!NT_SUCCESS(status)) return status;
     }
     if (config.size() > header->wTotalLength) config.resize(header->wTotalLength);

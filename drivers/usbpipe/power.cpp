@@ -142,8 +142,7 @@ NTSTATUS Drain(DEVICE_EXTENSION* ext, IRP* irp) {
         return STATUS_INSUFFICIENT_RESOURCES;
     }
     IoMarkIrpPending(irp);
-    IoQueueWorkItem(item, HoldIoRequestsWorker, DelayedWorkQueue,
-                    new DrainContext{ext, irp, item});
+    IoQueueWorkItem(item, HoldIoRequestsWorker, DelayedWorkQueue, new DrainContext{ext, irp, item});
     return STATUS_PENDING;
 }
 

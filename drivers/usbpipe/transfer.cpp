@@ -123,8 +123,7 @@ void SendUrb(DEVICE_EXTENSION* ext, IRP* irp, URB* urb, PIO_COMPLETION_ROUTINE r
     IoCallDriver(ext->lowerDevice, irp);
 }
 
-NTSTATUS IsochronousTransfer(DEVICE_EXTENSION* ext, IRP* irp, const PipeSnapshot& pipe,
-                             bool read) {
+NTSTATUS IsochronousTransfer(DEVICE_EXTENSION* ext, IRP* irp, const PipeSnapshot& pipe, bool read) {
     if (DeviceState(ext) == kDeviceNotStarted) {
         return CompleteRequest(irp, STATUS_POWER_STATE_INVALID, 0);
     }
@@ -156,8 +155,8 @@ NTSTATUS IsochronousTransfer(DEVICE_EXTENSION* ext, IRP* irp, const PipeSnapshot
         frame.UrbHeader.Function = URB_FUNCTION_GET_CURRENT_FRAME_NUMBER;
         const NTSTATUS status = CallUSBD(ext, &frame);
         if (!NT_SUCCESS(status)) return CompleteRequest(irp, status, 0);
-        iso.StartFrame = frame.UrbGetCurrentFrameNumber.FrameNumber +
-                         static_cast<ULONG>(offset & 0xFFFFFFFFu);
+        iso.StartFrame =
+            frame.UrbGetCurrentFrameNumber.FrameNumber + static_cast<ULONG>(offset & 0xFFFFFFFFu);
     }
     QtxIoIncrement(ext);  // released by the completion routine
     IoMarkIrpPending(irp);
@@ -170,8 +169,7 @@ NTSTATUS IsochronousTransfer(DEVICE_EXTENSION* ext, IRP* irp, const PipeSnapshot
 USHORT ControlFunction(UCHAR requestType) {
     static constexpr USHORT kClass[] = {URB_FUNCTION_CLASS_DEVICE, URB_FUNCTION_CLASS_INTERFACE,
                                         URB_FUNCTION_CLASS_ENDPOINT, URB_FUNCTION_CLASS_OTHER};
-    static constexpr USHORT kVendor[] = {URB_FUNCTION_VENDOR_DEVICE,
-                                         URB_FUNCTION_VENDOR_INTERFACE,
+    static constexpr USHORT kVendor[] = {URB_FUNCTION_VENDOR_DEVICE, URB_FUNCTION_VENDOR_INTERFACE,
                                          URB_FUNCTION_VENDOR_ENDPOINT, URB_FUNCTION_VENDOR_OTHER};
     const UCHAR type = (requestType >> 5) & 0x03;
     const UCHAR recipient = requestType & 0x1F;
@@ -189,8 +187,9 @@ NTSTATUS SegmentedTransfer(DEVICE_EXTENSION* ext, IRP* irp, const PipeSnapshot& 
         return CompleteRequest(irp, STATUS_POWER_STATE_INVALID, 0);
     }
     if (read && length == 0) {
-        return origin == TransferOrigin::kReadWrite ? CompleteRequest(irp, STATUS_SUCCESS, 0)
-                                                    : CompleteRequest(irp, STATUS_INVALID_PARAMETER, 0);
+        return origin == TransferOrigin::kReadWrite
+                   ? CompleteRequest(irp, STATUS_SUCCESS, 0)
+                   : CompleteRequest(irp, STATUS_INVALID_PARAMETER, 0);
     }
     if (length > 0 && buffer == nullptr && (mdl == nullptr || MmGetMdlByteCount(mdl) < length)) {
         return CompleteRequest(irp, STATUS_INVALID_PARAMETER, 0);
@@ -225,8 +224,7 @@ NTSTATUS QtxDispatchReadWrite(DEVICE_OBJECT* device, IRP* irp) {
     if (!CanAcceptRequests(ext)) {
         status = CompleteRequest(irp, STATUS_DELETE_PENDING, 0);
     } else if (stack->FileObject == nullptr ||
-               !SnapshotPipe(ext, static_cast<PipeContext*>(stack->FileObject->FsContext),
-                             &pipe)) {
+               !SnapshotPipe(ext, static_cast<PipeContext*>(stack->FileObject->FsContext), &pipe)) {
         status = CompleteRequest(irp, STATUS_INVALID_HANDLE, 0);
     } else if (pipe.info.PipeType == UsbdPipeTypeControl) {
         status = CompleteRequest(irp, STATUS_INVALID_PARAMETER, 0);
@@ -283,11 +281,11 @@ NTSTATUS ControlTransferAsync(DEVICE_EXTENSION* ext, IRP* irp, bool in) {
     }
     auto c = std::make_unique<UrbContext>();
     c->ext = ext;
-    const ULONG flags = in ? USBD_TRANSFER_DIRECTION_IN | USBD_SHORT_TRANSFER_OK
-                           : USBD_TRANSFER_DIRECTION_OUT;
-    void* data = setup.wLength > 0 ? MmGetSystemAddressForMdlSafe(irp->MdlAddress,
-                                                                  NormalPagePriority)
-                                   : nullptr;
+    const ULONG flags =
+        in ? USBD_TRANSFER_DIRECTION_IN | USBD_SHORT_TRANSFER_OK : USBD_TRANSFER_DIRECTION_OUT;
+    void* data = setup.wLength > 0
+                     ? MmGetSystemAddressForMdlSafe(irp->MdlAddress, NormalPagePriority)
+                     : nullptr;
     UsbBuildVendorRequest(&c->urb, function, flags, 0, setup.bRequest, setup.wValue, setup.wIndex,
                           data, nullptr, setup.wLength);
     QtxIoIncrement(ext);  // released by the completion routine

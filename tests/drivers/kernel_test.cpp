@@ -24,8 +24,9 @@ struct Layer : DeviceExtensionBase {
 
 NTSTATUS LayerCompletion(DEVICE_OBJECT* device, IRP* irp, void* context) {
     auto* layer = static_cast<Layer*>(context);
-    layer->log->push_back("done " + layer->name + (irp->PendingReturned ? " pending" : "") +
-                          (device == nullptr ? "" : " at " + GetDeviceExtension<Layer>(device)->name));
+    layer->log->push_back(
+        "done " + layer->name + (irp->PendingReturned ? " pending" : "") +
+        (device == nullptr ? "" : " at " + GetDeviceExtension<Layer>(device)->name));
     if (layer->holdOnCompletion) {
         layer->held = irp;
         return STATUS_MORE_PROCESSING_REQUIRED;
@@ -69,9 +70,8 @@ protected:
             layer->name = name;
             layer->log = &log;
             DEVICE_OBJECT* d = nullptr;
-            EXPECT_STATUS(STATUS_SUCCESS,
-                          IoCreateDevice(driver, std::move(ext), nullptr, FILE_DEVICE_UNKNOWN, 0,
-                                         false, &d));
+            EXPECT_STATUS(STATUS_SUCCESS, IoCreateDevice(driver, std::move(ext), nullptr,
+                                                         FILE_DEVICE_UNKNOWN, 0, false, &d));
             if (below != nullptr) layer->lower = IoAttachDeviceToDeviceStack(d, below);
             layers.push_back(layer);
             devices.push_back(d);
@@ -318,7 +318,8 @@ TEST(VirtualTime, WaitsMoveTheClockToWhatSatisfiesThem) {
 
     KEVENT never(*d, NotificationEvent, false);
     LARGE_INTEGER timeout = RelativeMs(40);
-    EXPECT_STATUS(STATUS_TIMEOUT, KeWaitForSingleObject(&never, Executive, KernelMode, false, &timeout));
+    EXPECT_STATUS(STATUS_TIMEOUT,
+                  KeWaitForSingleObject(&never, Executive, KernelMode, false, &timeout));
     EXPECT_EQ(d->Now(), 650000);
 
     LARGE_INTEGER delay = RelativeMs(5);
@@ -387,16 +388,18 @@ TEST(RealTime, TimerDpcRunsOnTheDispatchThreadAndWakesAWaiter) {
     };
     KEVENT event(*d, NotificationEvent, false);
     Ctx ctx{&event, {}, std::this_thread::get_id()};
-    KDPC dpc(*d,
-             [](KDPC*, void* c, void*, void*) {
-                 auto* x = static_cast<Ctx*>(c);
-                 x->otherThread = std::this_thread::get_id() != x->caller;
-                 KeSetEvent(x->event, IO_NO_INCREMENT, false);
-             },
-             &ctx);
+    KDPC dpc(
+        *d,
+        [](KDPC*, void* c, void*, void*) {
+            auto* x = static_cast<Ctx*>(c);
+            x->otherThread = std::this_thread::get_id() != x->caller;
+            KeSetEvent(x->event, IO_NO_INCREMENT, false);
+        },
+        &ctx);
     KTIMER timer(*d);
     KeSetTimer(&timer, RelativeMs(2), &dpc);
-    EXPECT_STATUS(STATUS_SUCCESS, KeWaitForSingleObject(&event, Executive, KernelMode, false, nullptr));
+    EXPECT_STATUS(STATUS_SUCCESS,
+                  KeWaitForSingleObject(&event, Executive, KernelMode, false, nullptr));
     EXPECT_TRUE(ctx.otherThread);
 }
 
@@ -426,12 +429,13 @@ TEST(RealTime, PeriodicTimerCancelledFromAnotherThreadStops) {
     };
     KEVENT third(*d, NotificationEvent, false);
     Ctx ctx{{0}, &third};
-    KDPC dpc(*d,
-             [](KDPC*, void* c, void*, void*) {
-                 auto* x = static_cast<Ctx*>(c);
-                 if (++x->runs == 3) KeSetEvent(x->third, IO_NO_INCREMENT, false);
-             },
-             &ctx);
+    KDPC dpc(
+        *d,
+        [](KDPC*, void* c, void*, void*) {
+            auto* x = static_cast<Ctx*>(c);
+            if (++x->runs == 3) KeSetEvent(x->third, IO_NO_INCREMENT, false);
+        },
+        &ctx);
     KTIMER timer(*d);
     KeSetTimerEx(&timer, RelativeMs(1), 1, &dpc);
     KeWaitForSingleObject(&third, Executive, KernelMode, false, nullptr);

@@ -43,9 +43,8 @@ protected:
     NTSTATUS Send(URB& urb) { return UrbRequest(pdo, &urb).Wait(); }
 
     USBD_INTERFACE_INFORMATION Configure() {
-        USBD_INTERFACE_LIST_ENTRY list[] = {{*USBD_ParseConfigurationDescriptorEx(config, 0, 0, -1,
-                                                                                    -1, -1, -1),
-                                             nullptr}};
+        USBD_INTERFACE_LIST_ENTRY list[] = {
+            {*USBD_ParseConfigurationDescriptorEx(config, 0, 0, -1, -1, -1, -1), nullptr}};
         auto urb = USBD_CreateConfigurationRequestEx(config, list);
         for (auto& p : urb->UrbSelectConfiguration.Interface[0].Pipes) p.MaximumTransferSize = 512;
         EXPECT_STATUS(STATUS_SUCCESS, Send(*urb));
@@ -355,8 +354,8 @@ TEST_F(BusTest, WaitWakeIsRefusedByADeviceWithoutRemoteWakeup) {
 }
 
 TEST(Descriptors, ParsingStopsAtMalformedDescriptors) {
-    std::vector<UCHAR> config = BuildConfigurationDescriptor(1, 0x80, 50,
-                                                             std::vector<InterfaceSpec>{BulkInterface()});
+    std::vector<UCHAR> config =
+        BuildConfigurationDescriptor(1, 0x80, 50, std::vector<InterfaceSpec>{BulkInterface()});
     EXPECT_EQ(DescriptorOffsets(config).size(), 4u);
     config[9] = 0;  // an interface descriptor of length 0 would loop for ever
     EXPECT_EQ(DescriptorOffsets(config).size(), 1u);

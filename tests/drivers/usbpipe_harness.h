@@ -28,8 +28,10 @@ struct Status {
         return os << StatusText(s.value);
     }
 };
-#define EXPECT_STATUS(expected, actual) EXPECT_EQ(::ys::test::Status{expected}, ::ys::test::Status{actual})
-#define ASSERT_STATUS(expected, actual) ASSERT_EQ(::ys::test::Status{expected}, ::ys::test::Status{actual})
+#define EXPECT_STATUS(expected, actual) \
+    EXPECT_EQ(::ys::test::Status{expected}, ::ys::test::Status{actual})
+#define ASSERT_STATUS(expected, actual) \
+    ASSERT_EQ(::ys::test::Status{expected}, ::ys::test::Status{actual})
 
 inline std::vector<UCHAR> Bytes(std::size_t n, UCHAR first = 0) {
     std::vector<UCHAR> v(n);
@@ -40,7 +42,8 @@ inline std::vector<UCHAR> Bytes(std::size_t n, UCHAR first = 0) {
 // A memory image whose bytes are a pattern the tests can check.
 inline std::vector<UCHAR> TestImage() {
     std::vector<UCHAR> image(monitor_unit::kImageSize);
-    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<UCHAR>((i * 7 + i / 251) & 0xFF);
+    for (std::size_t i = 0; i < image.size(); ++i)
+        image[i] = static_cast<UCHAR>((i * 7 + i / 251) & 0xFF);
     return image;
 }
 

@@ -15,7 +15,8 @@ std::vector<ULONG> Requested(const std::vector<SimUsbDevice::TransferRecord>& re
     return out;
 }
 
-std::vector<UCHAR> SetupBytes(UCHAR type, UCHAR request, USHORT value, USHORT index, USHORT length) {
+std::vector<UCHAR> SetupBytes(UCHAR type, UCHAR request, USHORT value, USHORT index,
+                              USHORT length) {
     std::vector<UCHAR> s(8);
     UsbSetupPacket{type, request, value, index, length}.ToBytes(std::span<UCHAR, 8>(s.data(), 8));
     return s;
@@ -70,7 +71,8 @@ TEST_F(PipeTest, HandleWithoutANameHasNoPipe) {
                   control->DeviceIoControl(IOCTL_QTXUSB_ABORT_PIPE, {}, {}, &n));
     std::vector<UCHAR> buffer(8);
     EXPECT_STATUS(STATUS_INVALID_HANDLE, control->Read(buffer, &n));
-    EXPECT_STATUS(STATUS_INVALID_HANDLE, control->DeviceIoControl(IOCTL_QTXUSB_READ, {}, buffer, &n));
+    EXPECT_STATUS(STATUS_INVALID_HANDLE,
+                  control->DeviceIoControl(IOCTL_QTXUSB_READ, {}, buffer, &n));
     // Closing a handle that holds no pipe is refused.
     EXPECT_STATUS(STATUS_INVALID_HANDLE, control->Close());
 }
@@ -321,9 +323,8 @@ TEST_F(PipeTest, VendorRequestCodeSendsTheInputAsRequest0x0B) {
     auto device = StartMonitorUnit();
     auto control = h.OpenOrFail("");
     ULONG_PTR n = 0;
-    EXPECT_STATUS(STATUS_SUCCESS,
-                  control->DeviceIoControl(IOCTL_QTXUSB_VENDOR_REQUEST, std::vector<UCHAR>{1, 3},
-                                           {}, &n));
+    EXPECT_STATUS(STATUS_SUCCESS, control->DeviceIoControl(IOCTL_QTXUSB_VENDOR_REQUEST,
+                                                           std::vector<UCHAR>{1, 3}, {}, &n));
     EXPECT_EQ(device->modemControl(), 3);
     EXPECT_EQ(device->ControlRequests().back().setup, (UsbSetupPacket{0x40, 0x0B, 0, 0, 2}));
 }
@@ -347,22 +348,23 @@ protected:
 };
 
 TEST_F(PipeTest, AsynchronousControlCodesUseTheDirectBuffer) {
-    auto device = h.Plug<ShortAnswerDevice>(BuildDeviceDescriptor(0xFFFE, 2, 0x100),
-                                            BuildConfigurationDescriptor(
-                                                1, 0x80, 50, std::vector{BulkInterface()}));
+    auto device = h.Plug<ShortAnswerDevice>(
+        BuildDeviceDescriptor(0xFFFE, 2, 0x100),
+        BuildConfigurationDescriptor(1, 0x80, 50, std::vector{BulkInterface()}));
     ASSERT_STATUS(STATUS_SUCCESS, h.AddAndStart());
     auto control = h.OpenOrFail("");
     ULONG_PTR n = 0;
     std::vector<UCHAR> data = {7, 8, 9};
-    EXPECT_STATUS(STATUS_SUCCESS,
-                  control->DeviceIoControl(IOCTL_QTXUSB_CONTROL_OUT_DIRECT,
-                                           SetupBytes(0xC0 /* bit 7 ignored */, 0x0B, 1, 2, 3), data,
-                                           &n));
+    EXPECT_STATUS(
+        STATUS_SUCCESS,
+        control->DeviceIoControl(IOCTL_QTXUSB_CONTROL_OUT_DIRECT,
+                                 SetupBytes(0xC0 /* bit 7 ignored */, 0x0B, 1, 2, 3), data, &n));
     EXPECT_EQ(device->ControlRequests().back().setup, (UsbSetupPacket{0x40, 0x0B, 1, 2, 3}));
     EXPECT_EQ(device->ControlRequests().back().data, (std::vector<UCHAR>{7, 8, 9}));
     std::vector<UCHAR> in(8);
-    EXPECT_STATUS(STATUS_SUCCESS, control->DeviceIoControl(IOCTL_QTXUSB_CONTROL_IN_DIRECT,
-                                                          SetupBytes(0x40, 0x0C, 0, 0, 8), in, &n));
+    EXPECT_STATUS(STATUS_SUCCESS,
+                  control->DeviceIoControl(IOCTL_QTXUSB_CONTROL_IN_DIRECT,
+                                           SetupBytes(0x40, 0x0C, 0, 0, 8), in, &n));
     EXPECT_EQ(device->ControlRequests().back().setup.bmRequestType, 0xC0);
     EXPECT_EQ(n, 3u);  // what came, not what was asked
     EXPECT_EQ(in[2], 0xEF);
@@ -392,12 +394,12 @@ TEST_F(PipeTest, PipeInformationAndPacketSizeCodes) {
     auto status = h.OpenOrFail("\\PIPE02");
     const auto info = UsbPipeHarness::PipeInfo(*status);
     ASSERT_EQ(info.size(), 24u);
-    EXPECT_EQ(info[0] | (info[1] << 8), 64);           // maximum packet size
+    EXPECT_EQ(info[0] | (info[1] << 8), 64);  // maximum packet size
     EXPECT_EQ(info[2], MonitorUnitDevice::kStatusEndpoint);
-    EXPECT_EQ(info[3], 10);                            // interval
+    EXPECT_EQ(info[3], 10);  // interval
     EXPECT_EQ(info[4], UsbdPipeTypeInterrupt);
-    EXPECT_NE(info[8] | info[9], 0);                   // pipe handle
-    EXPECT_EQ(info[16] | (info[17] << 8), 4096);       // maximum transfer size
+    EXPECT_NE(info[8] | info[9], 0);              // pipe handle
+    EXPECT_EQ(info[16] | (info[17] << 8), 4096);  // maximum transfer size
     ULONG_PTR n = 0;
     std::vector<UCHAR> small(23);
     EXPECT_STATUS(STATUS_BUFFER_TOO_SMALL,

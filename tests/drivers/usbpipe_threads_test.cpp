@@ -15,7 +15,9 @@ using namespace ys::usbpipe;
 
 constexpr UCHAR kRx = MonitorUnitDevice::kReceiveEndpoint;
 
-std::vector<UCHAR> Frame(std::span<const UCHAR> f) { return {f.begin(), f.end()}; }
+std::vector<UCHAR> Frame(std::span<const UCHAR> f) {
+    return {f.begin(), f.end()};
+}
 
 class ThreadsTest : public ::testing::Test {
 protected:
@@ -50,8 +52,8 @@ TEST_F(ThreadsTest, WholeImageCrossesThePipesWhileStatusAndControlRequestsRun) {
             EXPECT_STATUS(STATUS_SUCCESS,
                           control->DeviceIoControl(IOCTL_QTXUSB_VENDOR_REQUEST,
                                                    std::vector<UCHAR>{1, 3}, {}, &n));
-            EXPECT_STATUS(STATUS_SUCCESS,
-                          control->DeviceIoControl(IOCTL_QTXUSB_GET_CONFIG_DESCRIPTOR, {}, config, &n));
+            EXPECT_STATUS(STATUS_SUCCESS, control->DeviceIoControl(
+                                              IOCTL_QTXUSB_GET_CONFIG_DESCRIPTOR, {}, config, &n));
         }
     });
 
@@ -62,7 +64,8 @@ TEST_F(ThreadsTest, WholeImageCrossesThePipesWhileStatusAndControlRequestsRun) {
         while (stream.size() < count) {
             std::vector<UCHAR> chunk(256);
             ASSERT_STATUS(STATUS_SUCCESS, rx->Read(chunk, &n));
-            stream.insert(stream.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(n));
+            stream.insert(stream.end(), chunk.begin(),
+                          chunk.begin() + static_cast<std::ptrdiff_t>(n));
         }
     };
     ASSERT_STATUS(STATUS_SUCCESS, tx->Write(Frame(monitor_unit::kRequestFrame), &n));
