@@ -52,8 +52,14 @@ USBD_STATUS MonitorUnitDevice::OnControlRequest(const UsbSetupPacket& setup, std
         case 1:
             if (data.size() > 1) modemControl_ = data[1];
             break;
+        case 2:
+            flowCharacters_.assign(data.begin() + 1, data.end());
+            break;
         case 3:
             if (data.size() > 1) portOpen_ = data[1] != 0;
+            break;
+        case 4:
+            errorReplacement_.assign(data.begin() + 1, data.end());
             break;
         default:
             break;
@@ -95,6 +101,16 @@ UCHAR MonitorUnitDevice::modemControl() const {
 std::vector<UCHAR> MonitorUnitDevice::lineCoding() const {
     std::lock_guard lock(mutex_);
     return lineCoding_;
+}
+
+std::vector<UCHAR> MonitorUnitDevice::flowCharacters() const {
+    std::lock_guard lock(mutex_);
+    return flowCharacters_;
+}
+
+std::vector<UCHAR> MonitorUnitDevice::errorReplacement() const {
+    std::lock_guard lock(mutex_);
+    return errorReplacement_;
 }
 
 int MonitorUnitDevice::requestsReceived() const {

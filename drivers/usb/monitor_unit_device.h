@@ -50,6 +50,8 @@ public:
     bool portOpen() const;                  // command 3
     UCHAR modemControl() const;             // command 1: bit 0 RTS, bit 1 DTR, bit 2 break
     std::vector<UCHAR> lineCoding() const;  // command 0's data after the command byte
+    std::vector<UCHAR> flowCharacters() const;   // command 2: XON, XOFF
+    std::vector<UCHAR> errorReplacement() const;  // command 4: flag, character
     // The protocol model's counters, read under the device's lock.
     int requestsReceived() const;
     int acksReceived() const;
@@ -70,6 +72,8 @@ private:
     bool portOpen_ = false;
     UCHAR modemControl_ = 0;
     std::vector<UCHAR> lineCoding_;
+    std::vector<UCHAR> flowCharacters_;
+    std::vector<UCHAR> errorReplacement_;
 };
 
 }  // namespace ys::usb
