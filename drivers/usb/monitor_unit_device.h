@@ -47,10 +47,10 @@ public:
     std::vector<std::vector<UCHAR>> VendorCommands() const;
     void SetLineState(UCHAR bits);
     UCHAR lineState() const;
-    bool portOpen() const;                  // command 3
-    UCHAR modemControl() const;             // command 1: bit 0 RTS, bit 1 DTR, bit 2 break
-    std::vector<UCHAR> lineCoding() const;  // command 0's data after the command byte
-    std::vector<UCHAR> flowCharacters() const;   // command 2: XON, XOFF
+    bool portOpen() const;                        // command 3
+    UCHAR modemControl() const;                   // command 1: bit 0 RTS, bit 1 DTR, bit 2 break
+    std::vector<UCHAR> lineCoding() const;        // command 0's data after the command byte
+    std::vector<UCHAR> flowCharacters() const;    // command 2: XON, XOFF
     std::vector<UCHAR> errorReplacement() const;  // command 4: flag, character
     // The protocol model's counters, read under the device's lock.
     int requestsReceived() const;
