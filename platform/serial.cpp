@@ -116,8 +116,10 @@ Status TtyPort::OpenPath(const std::string& path) {
     // flock also shuts out root, whom TIOCEXCL lets through.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return fail("in use");
     if (::ioctl(fd, TIOCEXCL) != 0) return fail("cannot open exclusively");
-    // A COM port opens with empty queues; a pseudo-terminal keeps what an earlier client left.
-    ::tcflush(fd, TCIOFLUSH);
+    // A COM port opens with an empty input queue; a pseudo-terminal keeps what the device sent
+    // to an earlier client. (Output is not flushed: on a pseudo-terminal that would discard what
+    // an earlier client wrote and the device has not yet read.)
+    ::tcflush(fd, TCIFLUSH);
     fd_ = fd;
     return {};
 }

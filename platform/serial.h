@@ -101,8 +101,7 @@ public:
 
     Status Open(int portNo) override;
     // Opens a device by path: exclusively (TIOCEXCL and a non-blocking flock), without becoming
-    // the controlling terminal, with the input and output queues emptied as a fresh open of a
-    // COM port has them.
+    // the controlling terminal, with the input queue emptied as a fresh open of a COM port has it.
     Status OpenPath(const std::string& path);
     bool IsOpen() const override { return fd_ >= 0; }
     Status SetLineSettings(const LineSettings& settings) override;
