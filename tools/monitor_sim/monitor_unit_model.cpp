@@ -159,8 +159,7 @@ std::vector<std::uint8_t> MonitorUnitModel::Receive(std::span<const std::uint8_t
             continue;
         }
         if (pending_.size() < len) break;
-        std::vector<std::uint8_t> frame(pending_.begin(),
-                                        pending_.begin() + static_cast<std::ptrdiff_t>(len));
+        std::vector<std::uint8_t> frame(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(len));
         pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(len));
         OnFrame(frame, out);
     }
