@@ -12,12 +12,18 @@ if(YS_SANITIZE)
   add_link_options(-fsanitize=${YS_SANITIZE})
 endif()
 
-# ys_add_test(NAME name SOURCES ... LIBS ... [LABELS ...])
-# One GoogleTest executable; its cases are registered with ctest one by one.
+# ys_add_test(NAME name SOURCES ... LIBS ... [LABELS ...] [QT])
+# One GoogleTest executable; its cases are registered with ctest one by one. QT: a widget test
+# (QApplication on the offscreen platform, message boxes answered through the test seam).
 function(ys_add_test)
-  cmake_parse_arguments(T "" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "QT" "NAME" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
-  target_link_libraries(${T_NAME} PRIVATE ys_options ys_testsupport ${T_LIBS} GTest::gtest)
+  if(T_QT)
+    set(support ys_testsupport_qt)
+  else()
+    set(support ys_testsupport)
+  endif()
+  target_link_libraries(${T_NAME} PRIVATE ys_options ${support} ${T_LIBS} GTest::gtest)
   set_target_properties(${T_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   gtest_discover_tests(${T_NAME}
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/tests

@@ -1,0 +1,25 @@
+// yieldscope: start-up, then the main window modally; the program ends when it closes.
+#include <QApplication>
+#include <ctime>
+
+#include "app/app_data.h"
+#include "app/fonts.h"
+#include "app/main_window.h"
+#include "app/message_box.h"
+#include "app/startup.h"
+#include "platform/paths.h"
+
+int main(int argc, char** argv) {
+    tzset();
+    QApplication qapp(argc, argv);
+    QApplication::setApplicationDisplayName(ys::gui::ApplicationName());
+    ys::gui::InitResources();
+    ys::gui::InstallFontSubstitutions();
+
+    ys::CYieldscopeApp app;
+    if (!ys::gui::PrepareStartup(app, ys::paths::ProgramDir(), ys::paths::DataDir())) return 0;
+
+    ys::gui::CYieldscopeDlg dlg(app);
+    dlg.exec();
+    return 0;
+}
