@@ -25,7 +25,8 @@ namespace {
 
 constexpr char kUsage[] =
     "usage: monitor-sim --port N (--image FILE | --demo [--capacity KW] [--install YYYY-MM])\n"
-    "                   [--today YYYY-MM-DD] [--fault MODE] [--unpaced] [--baud RATE]\n"
+    "                   [--today YYYY-MM-DD] [--fault MODE] [--unpaced] [--pace frame|byte]\n"
+    "                   [--baud RATE]\n"
     "                   [--port-dir DIR] [--dump-image FILE] [--quiet]\n"
     "\n"
     "Serves a monitor unit on a pseudo-terminal published as COMN in the port folder\n"
@@ -39,6 +40,8 @@ constexpr char kUsage[] =
     "  --fault MODE       none, bad-header, bad-block:K, silence:K, duplicate:K, big-number:K,\n"
     "                     count-zero, count-negative, count-over, no-answer\n"
     "  --unpaced          answer at once instead of at the line's speed (default 115200 8N1)\n"
+    "  --pace frame|byte  when paced, hand each frame over whole once its last byte is through\n"
+    "                     (default), or stream it byte by byte\n"
     "  --dump-image FILE  write the image to FILE and end without serving\n";
 
 struct Options {
@@ -125,6 +128,9 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
             }
         } else if (a == "--fault") {
             if (!ParseFault(*v, o.fault)) return bad("unknown fault \"" + std::string(*v) + "\"");
+        } else if (a == "--pace") {
+            if (*v != "frame" && *v != "byte") return bad("--pace takes frame or byte");
+            o.timing.wholeFrames = *v == "frame";
         } else if (a == "--baud") {
             if (!ParseNumber(*v, o.timing.baudRate) || o.timing.baudRate == 0) {
                 return bad("--baud takes a positive number");
@@ -149,35 +155,39 @@ std::int64_t NowNs() {
     return static_cast<std::int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
 }
 
-// Reports the sessions of the clients on stderr.
+// Reports the clients' exchanges on stderr.
 class SessionLog {
 public:
     explicit SessionLog(bool quiet) : quiet_(quiet) {}
     void Update(const MonitorUnitModel& m) {
         if (quiet_) return;
         if (m.requestsReceived() != requests_) {
-            std::fprintf(stderr, "monitor-sim: request %d\n", m.requestsReceived());
-            active_ = true;
-        }
-        if (active_ && !m.transferActive() &&
-            (m.acksReceived() != acks_ || m.naksReceived() != naks_ ||
-             m.requestsReceived() != requests_)) {
-            std::fprintf(stderr, "monitor-sim: exchange over: %d blocks sent, %d ACK, %d NAK\n",
-                         m.blocksSent(), m.acksReceived() - acksAtStart_,
-                         m.naksReceived() - naksAtStart_);
-            active_ = false;
+            if (active_) Ended("abandoned");
+            requests_ = m.requestsReceived();
             acksAtStart_ = m.acksReceived();
             naksAtStart_ = m.naksReceived();
+            active_ = true;
+            std::fprintf(stderr, "monitor-sim: request %d\n", requests_);
         }
-        requests_ = m.requestsReceived();
-        acks_ = m.acksReceived();
-        naks_ = m.naksReceived();
+        acks_ = m.acksReceived() - acksAtStart_;
+        naks_ = m.naksReceived() - naksAtStart_;
+        blocks_ = m.blocksSent();  // counted per transfer by the model
+        if (active_ && !m.transferActive() && (acks_ > 0 || naks_ > 0 || blocks_ == 0)) {
+            Ended("over");
+        }
     }
 
 private:
+    void Ended(const char* how) {
+        std::fprintf(stderr, "monitor-sim: exchange %s: %d blocks sent, %d ACK, %d NAK\n", how,
+                     blocks_, acks_, naks_);
+        active_ = false;
+    }
+
     bool quiet_;
     bool active_ = false;
-    int requests_ = 0, acks_ = 0, naks_ = 0, acksAtStart_ = 0, naksAtStart_ = 0;
+    int requests_ = 0, acks_ = 0, naks_ = 0, blocks_ = 0;
+    int acksAtStart_ = 0, naksAtStart_ = 0;
 };
 
 int Run(const Options& o) {
@@ -238,7 +248,9 @@ int Run(const Options& o) {
     }
     std::printf("monitor-sim: %s -> %s (%s, %s)\n", serial::PortName(o.port).c_str(),
                 (*unit)->slavePath().c_str(),
-                o.timing.paced ? ("paced at " + std::to_string(o.timing.baudRate) + " baud").c_str()
+                o.timing.paced ? ("paced at " + std::to_string(o.timing.baudRate) + " baud" +
+                                  (o.timing.wholeFrames ? ", whole frames" : ", byte by byte"))
+                                     .c_str()
                                : "unpaced",
                 o.demo ? "demo history" : o.imageFile.c_str());
     std::fflush(stdout);

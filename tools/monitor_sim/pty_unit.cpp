@@ -26,6 +26,16 @@ Status MakeRaw(int fd) {
     return {};
 }
 
+// The length of the unit's frame that starts at `start` of `bytes`: a header or a block by its
+// tag; anything else runs to the end.
+std::size_t FrameLength(const std::vector<std::uint8_t>& bytes, std::size_t start) {
+    if (bytes.size() - start >= 2 && bytes[start] == kHeaderTag[0]) {
+        if (bytes[start + 1] == kHeaderTag[1]) return kHeaderFrameSize;
+        if (bytes[start + 1] == kBlockTag[1]) return kBlockFrameSize;
+    }
+    return bytes.size() - start;
+}
+
 }  // namespace
 
 PtyUnit::PtyUnit(std::span<const std::uint8_t> image, FaultConfig fault, LineTiming timing)
@@ -70,9 +80,17 @@ void PtyUnit::Take(std::uint8_t byte, std::int64_t arrivalNs) {
     }
     const std::int64_t byteNs = timing_.ByteNs();
     std::int64_t t = std::max(arrivalNs, outFreeNs_);
-    for (std::uint8_t b : answer) {
+    std::size_t frameStart = 0;
+    for (std::size_t i = 0; i < answer.size(); ++i) {
         t += byteNs;
-        out_.push_back({b, t});
+        out_.push_back({answer[i], t});
+        if (timing_.wholeFrames && i + 1 == frameStart + FrameLength(answer, frameStart)) {
+            // Every byte of the frame leaves with its last one.
+            for (std::size_t k = out_.size() - (i + 1 - frameStart); k < out_.size(); ++k) {
+                out_[k].dueNs = t;
+            }
+            frameStart = i + 1;
+        }
     }
     if (!answer.empty()) outFreeNs_ = t;
 }

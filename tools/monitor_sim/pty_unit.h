@@ -20,6 +20,11 @@ namespace ys::monitor_unit {
 struct LineTiming {
     bool paced = true;
     std::uint32_t baudRate = 115200;  // 8N1: ten bit times per byte
+    // Hand each frame over whole at the moment its last byte is through, rather than byte by
+    // byte: the frame completes at the same time, but a simulator that the machine holds up for
+    // a few milliseconds no longer opens a gap inside a frame that the host would take for the
+    // end of the reply.
+    bool wholeFrames = true;
     std::int64_t ByteNs() const { return paced ? 10'000'000'000LL / baudRate : 0; }
 };
 
