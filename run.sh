@@ -6,4 +6,17 @@ scripts/install-deps.sh
 cmake --preset default >/dev/null
 cmake --build --preset default
 program=build/default/bin
-exec "$program/yieldscope-cli" dump "$program/samples/demo.sol"
+
+# A simulated monitor unit on COM3 with a demo history of the sample household (4.5 kW, installed
+# April 2023), so that the import of the data entry page works out of the box. It runs in the
+# background until the main job ends.
+if [[ -z "${NORVANE_PORT_DIR:-}" && -z "${XDG_RUNTIME_DIR:-}" ]]; then
+  export NORVANE_PORT_DIR="${TMPDIR:-/tmp}/norvane-$(id -u)/ports"
+fi
+coproc SIM { exec "$program/monitor-sim" --port 3 --demo --capacity 4.5 --install 2023-04 --quiet; }
+sim_pid=$SIM_PID
+trap 'kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true' EXIT
+# Its first line says that the port is published (nothing comes if it could not start).
+read -r -t 10 ready <&"${SIM[0]}" && echo "$ready" >&2 || true
+
+"$program/yieldscope-cli" dump "$program/samples/demo.sol"

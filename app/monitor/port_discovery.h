@@ -29,6 +29,8 @@ public:
 
     // Starts a discovery over `ports` (stopping one under way first).
     void Start(std::vector<int> ports, Probe probe, Progress progress, Done done);
+    // Asks the worker to end after the probe under way, without waiting.
+    void RequestStop() { worker_.request_stop(); }
     // Asks the worker to end and waits for it: at most the probe under way finishes.
     void Stop();
     bool Running() const { return running_.load(); }

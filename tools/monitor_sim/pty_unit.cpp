@@ -122,10 +122,14 @@ std::optional<std::int64_t> PtyUnit::Service(std::int64_t nowNs) {
     for (;;) {
         const ssize_t n = ::read(master_, buf, sizeof buf);
         if (n > 0) {
+            // The host may have started sending as soon as our last frame was through; the time
+            // the bytes took to reach us through the pseudo-terminal overlaps their line time
+            // instead of adding to it.
             const std::int64_t byteNs = timing_.ByteNs();
+            inFreeNs_ = std::max({inFreeNs_, outFreeNs_, nowNs - n * byteNs});
             for (ssize_t i = 0; i < n; ++i) {
-                inFreeNs_ = std::max(nowNs, inFreeNs_) + byteNs;
-                Take(buf[i], inFreeNs_);
+                inFreeNs_ += byteNs;
+                Take(buf[i], std::max(nowNs, inFreeNs_));
             }
             received_ += static_cast<std::uint64_t>(n);
             continue;
