@@ -15,7 +15,9 @@ namespace ys::cli {
 namespace {
 
 constexpr char kImportUsage[] =
-    "usage: yieldscope-cli import --port N|auto [--today YYYY-MM-DD] [FILE.sol]";
+    "usage: yieldscope-cli import --port N|auto [--today YYYY-MM-DD] [FILE.sol] (default: the "
+    "user data file; exit 3 port not opened, 4 request not sent, 5 no or bad reply, 1 file "
+    "error)";
 
 std::string Ymd(std::int64_t t, bool withDay) {
     const LocalDateTime l = ToLocal(t);

@@ -25,10 +25,7 @@ struct Command {
 constexpr Command kCommands[] = {
     {"dump", "dump FILE.sol            print the whole user data file as JSON", CmdDump},
     {"build", "build FILE.json OUT.sol  write a user data file from such JSON", CmdBuild},
-    {"import", "import --port N|auto [--today YYYY-MM-DD] [FILE.sol]\n"
-               "                           read the monitor unit's history into FILE.sol (default:\n"
-               "                           the user data file); exit 3 port not opened, 4 request\n"
-               "                           not sent, 5 no or bad reply, 1 file error",
+    {"import", "import --port N|auto [FILE.sol]  read the monitor unit's history into FILE.sol",
      CmdImport},
 };
 
