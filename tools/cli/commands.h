@@ -27,6 +27,10 @@ enum ExitCode : int {
 int CmdDump(const Context& ctx, Args args);
 int CmdBuild(const Context& ctx, Args args);
 int CmdImport(const Context& ctx, Args args);
+int CmdDiagnose(const Context& ctx, Args args);
+#ifdef YS_CLI_REPORT
+int CmdReport(const Context& ctx, Args args);  // needs Qt Gui
+#endif
 
 // Prints "yieldscope-cli: <text>" on stderr.
 void PrintError(const std::string& text);
