@@ -275,6 +275,10 @@ void TtyPort::ClearErrors() {
     // state is left behind that would hold up the next read, so there is nothing to discard.
 }
 
+void TtyPort::PurgeInput() {
+    if (fd_ >= 0) ::tcflush(fd_, TCIFLUSH);
+}
+
 void TtyPort::Close() {
     if (fd_ < 0) return;
     // TIOCEXCL outlives the close on a pseudo-terminal and would lock out every later open.

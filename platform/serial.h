@@ -64,6 +64,8 @@ public:
     virtual std::size_t Write(std::span<const std::uint8_t> bytes) = 0;
     // Discards pending line errors so that the next read is not refused because of them.
     virtual void ClearErrors() = 0;
+    // Discards what has been received and not yet read (PurgeComm with PURGE_RXCLEAR).
+    virtual void PurgeInput() = 0;
     virtual void Close() = 0;
 };
 
@@ -109,6 +111,7 @@ public:
     std::size_t Read(std::span<std::uint8_t> buffer) override;
     std::size_t Write(std::span<const std::uint8_t> bytes) override;
     void ClearErrors() override;
+    void PurgeInput() override;
     void Close() override;
 
     int fd() const { return fd_; }

@@ -27,6 +27,14 @@ bool WriteFrame(serial::Port& port, const std::uint8_t (&frame)[N]) {
     return port.Write(std::span<const std::uint8_t>(frame, N)) == N;
 }
 
+// Sends the request on a quiet line: whatever a unit still sent from an exchange that was broken
+// off has arrived during the wait and goes, so that it can never be taken for the reply (the rest
+// of a block of zeros reads as a valid header announcing no blocks).
+bool SendRequest(serial::Port& port) {
+    port.PurgeInput();
+    return WriteFrame(port, kRequestFrame);
+}
+
 }  // namespace
 
 std::string_view DescribeLinkResult(LinkResult result) {
@@ -74,7 +82,7 @@ LinkResult ProbeMonitorUnit(int portNo, const LinkIo& io) {
     const std::unique_ptr<serial::Port> port = OpenMonitorPort(portNo, io);
     if (!port) return LinkResult::kOpenFailed;
     io.sleep(kSettleWait);
-    if (!WriteFrame(*port, kRequestFrame)) return LinkResult::kRequestNotWritten;
+    if (!SendRequest(*port)) return LinkResult::kRequestNotWritten;
 
     io.sleep(kSettleWait);
     port->ClearErrors();
@@ -98,7 +106,7 @@ LinkResult ReadMonitorImage(int portNo, MemoryImage& image, const LinkIo& io) {
     const std::unique_ptr<serial::Port> port = OpenMonitorPort(portNo, io);
     if (!port) return LinkResult::kOpenFailed;
     io.sleep(kSettleWait);
-    if (!WriteFrame(*port, kRequestFrame)) return LinkResult::kRequestNotWritten;
+    if (!SendRequest(*port)) return LinkResult::kRequestNotWritten;
 
     io.sleep(kSettleWait);
     port->ClearErrors();

@@ -54,7 +54,8 @@ void SetDefaultPortFactory(serial::PortFactory factory);
 std::unique_ptr<serial::Port> OpenMonitorPort(int portNo, const LinkIo& io = DefaultLinkIo());
 
 // Whether a monitor unit answers on port n: request, header, first block, then a negative
-// acknowledgement that ends the exchange.
+// acknowledgement that ends the exchange. Both operations discard what arrived before the
+// request, so that the remains of an exchange broken off earlier are never taken for a reply.
 LinkResult ProbeMonitorUnit(int portNo, const LinkIo& io = DefaultLinkIo());
 
 // Reads the whole memory image into `image` (zeroed first). A block with a wrong checksum or a

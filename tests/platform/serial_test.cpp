@@ -176,7 +176,7 @@ TEST(TtyPort, RefusesWhatIsNotASerialPort) {
     EXPECT_FALSE(port.Open(250));
 }
 
-TEST(TtyPort, OpensWithAnEmptyInputQueue) {
+TEST(TtyPort, OpensWithAnEmptyInputQueueAndPurgesOnRequest) {
     Pty pty;
     pty.Send({1, 2, 3});  // left over from an earlier client
     VirtualTiming timing;
@@ -185,6 +185,11 @@ TEST(TtyPort, OpensWithAnEmptyInputQueue) {
     ASSERT_TRUE(port.SetTimeouts({kMaxTimeout, 0, 0, 0, 0}));
     std::uint8_t buf[8];
     EXPECT_EQ(port.Read(buf), 0u);
+    pty.Send({4, 5});
+    port.PurgeInput();
+    EXPECT_EQ(port.Read(buf), 0u);
+    pty.Send({6});
+    EXPECT_EQ(port.Read(buf), 1u);
 }
 
 TEST(TtyPort, LineSettingsMakeABinary8N1LineAndKeepHardwareFlowControl) {

@@ -143,6 +143,27 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
+TEST(ReadMonitorImage, RemainsOfAnEarlierExchangeAreNeverTakenForTheReply) {
+    // The rest of a block of zeros, still arriving after the port was opened, would read as a
+    // valid header announcing no blocks: an "empty" unit whose import wipes the history.
+    const auto source = PatternImage();
+    for (bool probe : {false, true}) {
+        UnitOnPty unit(source);
+        unit.SetSleepHook([&](int sleepNo) {
+            if (sleepNo == 1) unit.SendStray(std::vector<std::uint8_t>(64, 0));
+        });
+        if (probe) {
+            EXPECT_EQ(ProbeMonitorUnit(UnitOnPty::kPortNo, unit.Io()), LinkResult::kSuccess);
+            EXPECT_EQ(unit.hostBytes(), Sent(0, true));
+        } else {
+            MemoryImage image{};
+            EXPECT_EQ(ReadMonitorImage(UnitOnPty::kPortNo, image, unit.Io()), LinkResult::kSuccess);
+            EXPECT_TRUE(std::equal(image.begin(), image.end(), source.begin()));
+            EXPECT_EQ(unit.hostBytes(), Sent(256, false));
+        }
+    }
+}
+
 TEST(ReadMonitorImage, TimeOutsAreThoseOfTheLink) {
     {
         UnitOnPty unit(PatternImage(), {Fault::kNoAnswer, 0});
@@ -240,6 +261,7 @@ public:
         return limit;
     }
     void ClearErrors() override {}
+    void PurgeInput() override {}
     void Close() override {
         if (open_) closed_ = true;
         open_ = false;

@@ -43,6 +43,7 @@ public:
         return n;
     }
     void ClearErrors() override { tty_.ClearErrors(); }
+    void PurgeInput() override { tty_.PurgeInput(); }
     void Close() override {
         if (!tty_.IsOpen()) return;
         tty_.Close();
@@ -74,6 +75,7 @@ monitor::LinkIo UnitOnPty::Io() {
             [this](std::chrono::milliseconds d) {
                 sleeps_.push_back(d);
                 nowNs_ += d.count() * 1'000'000;
+                if (sleepHook_) sleepHook_(static_cast<int>(sleeps_.size()));
             }};
 }
 
@@ -111,6 +113,17 @@ int UnitOnPty::Poll(pollfd* fds, nfds_t count, int timeoutMs) {
     // The unit has said all it will: the wait runs out in virtual time.
     if (timeoutMs > 0) nowNs_ += static_cast<std::int64_t>(timeoutMs) * 1'000'000;
     return 0;
+}
+
+void UnitOnPty::SendStray(const std::vector<std::uint8_t>& bytes) {
+    const int before = InputQueued(watch_);
+    ASSERT_EQ(::write(unit_->masterFd(), bytes.data(), bytes.size()),
+              static_cast<ssize_t>(bytes.size()));
+    while (InputQueued(watch_) < before + static_cast<int>(bytes.size())) {
+        pollfd p{watch_, POLLIN, 0};
+        ASSERT_GT(::poll(&p, 1, kDeliveryLimitMs), 0);
+        if (InputQueued(watch_) < before + static_cast<int>(bytes.size())) ::sched_yield();
+    }
 }
 
 bool UnitOnPty::PortIsFree() const {

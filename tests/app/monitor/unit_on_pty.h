@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -40,6 +41,12 @@ public:
     std::vector<std::chrono::milliseconds> sleeps() const { return sleeps_; }
     const std::string& device() const { return unit_->slavePath(); }
 
+    // Called at every wait of the link (after the open, after the request, after the header).
+    void SetSleepHook(std::function<void(int sleepNo)> hook) { sleepHook_ = std::move(hook); }
+    // Puts bytes on the line from the unit's side outside the protocol (the remains of an
+    // earlier exchange); returns once the port side holds them.
+    void SendStray(const std::vector<std::uint8_t>& bytes);
+
     // True when the port can be opened exclusively again and carries no exclusive flag: the
     // link closed it properly.
     bool PortIsFree() const;
@@ -62,6 +69,7 @@ private:
     int opens_ = 0;
     int closes_ = 0;
     std::vector<std::chrono::milliseconds> sleeps_;
+    std::function<void(int)> sleepHook_;
 };
 
 }  // namespace ys::test
