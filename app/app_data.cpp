@@ -53,13 +53,15 @@ Table* FindMonth(Table* table, int count, int year, int month) {
 
 int GetMonthGeneration(const CMonthResult* table, int count, int year, int month) {
     const CMonthResult* e = FindMonth(table, count, year, month);
-    return e ? e->generation : -1;
+    // Read unsigned, as everywhere it is shown: 40000 kWh must not come back as a negative value
+    // or as 65535 = -1 "no entry".
+    return e ? static_cast<std::uint16_t>(e->generation) : -1;
 }
 
 int SetMonthGeneration(CMonthResult* table, int count, int year, int month, int value) {
     CMonthResult* e = FindMonth(table, count, year, month);
     if (!e) return 0;
-    int old = e->generation;
+    int old = static_cast<std::uint16_t>(e->generation);
     e->generation = static_cast<std::int16_t>(value);
     return old;
 }

@@ -50,7 +50,7 @@ private:
 // last 60, oldest first, keeping the values of entries already in `months`.
 void RebuildMonthTable(UserData& data, std::int64_t today);
 
-// The generation of the first of the first `count` entries in that calendar month, or -1.
+// The generation (0-65535) of the first of the first `count` entries in that calendar month, or -1.
 int GetMonthGeneration(const CMonthResult* table, int count, int year, int month);
 // Replaces that entry's generation and returns the old value; 0 and no change when there is none.
 int SetMonthGeneration(CMonthResult* table, int count, int year, int month, int value);

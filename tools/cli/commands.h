@@ -18,10 +18,15 @@ enum ExitCode : int {
     kExitOk = 0,
     kExitFailure = 1,  // the operation failed (bad file, device fault, ...)
     kExitUsage = 2,    // the command line was wrong
+    // import: the monitor link's results
+    kExitPortOpen = 3,   // the port could not be opened (or no unit answered on any port)
+    kExitNoRequest = 4,  // the request could not be sent
+    kExitNoReply = 5,    // the unit's reply was missing, short or corrupt
 };
 
 int CmdDump(const Context& ctx, Args args);
 int CmdBuild(const Context& ctx, Args args);
+int CmdImport(const Context& ctx, Args args);
 int CmdDiagnose(const Context& ctx, Args args);
 #ifdef YS_CLI_REPORT
 int CmdReport(const Context& ctx, Args args);  // needs Qt Gui

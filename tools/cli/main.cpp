@@ -25,6 +25,8 @@ struct Command {
 constexpr Command kCommands[] = {
     {"dump", "dump FILE.sol            print the whole user data file as JSON", CmdDump},
     {"build", "build FILE.json OUT.sol  write a user data file from such JSON", CmdBuild},
+    {"import", "import --port N|auto [FILE.sol]  read the monitor unit's history into FILE.sol",
+     CmdImport},
     {"diagnose", "diagnose FILE.sol        the verdict of the last twelve months and its ratio", CmdDiagnose},
 #ifdef YS_CLI_REPORT
     {"report", "report FILE.sol OUT.pdf  the printed diagnosis report as a one-page PDF (A4 portrait;\n"

@@ -1,0 +1,82 @@
+// Port discovery on its worker thread (run under ThreadSanitizer too).
+#include "app/monitor/port_discovery.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <future>
+#include <mutex>
+
+namespace ys::monitor {
+namespace {
+
+TEST(PortDiscovery, ReportsEveryProbeAndThePositionFound) {
+    std::mutex m;
+    std::vector<std::pair<int, LinkResult>> seen;
+    std::promise<int> found;
+    PortDiscovery discovery;
+    discovery.Start(
+        MonitorPortList(),
+        [](int port) { return port == 9 ? LinkResult::kSuccess : LinkResult::kOpenFailed; },
+        [&](int pos, LinkResult r) {
+            std::lock_guard lock(m);
+            seen.emplace_back(pos, r);
+        },
+        [&](int pos) { found.set_value(pos); });
+    EXPECT_EQ(found.get_future().get(), 8);
+    discovery.Stop();
+    EXPECT_FALSE(discovery.Running());
+    std::lock_guard lock(m);
+    ASSERT_EQ(seen.size(), 9u);
+    EXPECT_EQ(seen.back(), (std::pair{8, LinkResult::kSuccess}));
+}
+
+TEST(PortDiscovery, NoAnswerSelectsTheFirstPort) {
+    std::promise<int> found;
+    PortDiscovery discovery;
+    discovery.Start(
+        MonitorPortList(), [](int) { return LinkResult::kReplyFailed; }, nullptr,
+        [&](int pos) { found.set_value(pos); });
+    EXPECT_EQ(found.get_future().get(), 0);
+}
+
+TEST(PortDiscovery, StoppingEndsAfterTheProbeUnderWayWithoutAResult) {
+    std::mutex m;
+    std::condition_variable cv;
+    bool release = false;
+    int probes = 0;
+    bool done = false;
+    std::promise<void> entered;
+    PortDiscovery discovery;
+    discovery.Start(
+        MonitorPortList(),
+        [&](int port) {
+            std::unique_lock lock(m);
+            ++probes;
+            if (port == 2) {
+                entered.set_value();
+                cv.wait(lock, [&] { return release; });
+            }
+            return LinkResult::kOpenFailed;
+        },
+        nullptr,
+        [&](int) {
+            std::lock_guard lock(m);
+            done = true;
+        });
+    entered.get_future().wait();
+    EXPECT_TRUE(discovery.Running());
+    discovery.RequestStop();
+    {
+        std::lock_guard lock(m);
+        release = true;
+    }
+    cv.notify_all();
+    discovery.Stop();
+    std::lock_guard lock(m);
+    EXPECT_EQ(probes, 2);
+    EXPECT_FALSE(done);
+}
+
+}  // namespace
+}  // namespace ys::monitor
