@@ -22,6 +22,7 @@ enum ExitCode : int {
 
 int CmdDump(const Context& ctx, Args args);
 int CmdBuild(const Context& ctx, Args args);
+int CmdSimulate(const Context& ctx, Args args);
 
 // Prints "yieldscope-cli: <text>" on stderr.
 void PrintError(const std::string& text);

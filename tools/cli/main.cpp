@@ -25,6 +25,7 @@ struct Command {
 constexpr Command kCommands[] = {
     {"dump", "dump FILE.sol            print the whole user data file as JSON", CmdDump},
     {"build", "build FILE.json OUT.sol  write a user data file from such JSON", CmdBuild},
+    {"simulate", "simulate [FILE.sol]      re-run the expected generation of the file (default: the user's own) and print it", CmdSimulate},
 };
 
 void PrintUsage(std::FILE* to) {
