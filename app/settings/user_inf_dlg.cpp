@@ -232,17 +232,17 @@ void CUserInfDlg::BuildControls() {
     modeGroup_->addButton(radioDetail_, 0);
     modeGroup_->addButton(radioEstimate_, 1);
     label(QStringLiteral("製品名(パワーコンディショナ)"), 14, 144, 120);
-    product_ = combo(136, 144, 150);
+    product_ = combo(136, 144, 236);
     label(QStringLiteral("型式(パワーコンディショナ)"), 14, 160, 120);
-    model_list_ = combo(136, 160, 150);
+    model_list_ = combo(136, 160, 236);
 
     AddLabel(this, QStringLiteral("方位角"), du.Rect(58, 186, 74, 10), Qt::AlignCenter);
     AddLabel(this, QStringLiteral("傾斜角"), du.Rect(134, 186, 56, 10), Qt::AlignCenter);
     AddLabel(this, QStringLiteral("昇圧ユニット"), du.Rect(192, 186, 52, 10), Qt::AlignCenter);
     AddLabel(this, QStringLiteral("モジュール"), du.Rect(246, 176, 96, 10), Qt::AlignCenter);
-    auto* totalHeading = AddLabel(this, QStringLiteral("太陽電池容量合計"),
-                                  du.Rect(344, 174, 40, 22), Qt::AlignCenter);
-    totalHeading->setWordWrap(true);
+    // The heading over the narrow kW column, in two lines.
+    AddLabel(this, QStringLiteral("太陽電池\n容量合計"), du.Rect(338, 173, 40, 20),
+             Qt::AlignCenter);
     const int countX[3] = {246, 278, 310};
     for (int t = 0; t < 3; ++t) {
         watt_[t] = new QLineEdit(this);
@@ -279,12 +279,12 @@ void CUserInfDlg::BuildControls() {
     label(QStringLiteral("kW"), 373, 268, 12);
 
     // 3. The monitor unit, 4. shade, 5. onward.
-    group(QStringLiteral("ルメトラ"), 6, 288, 250, 68);
+    group(QStringLiteral("ルメトラ"), 6, 287, 250, 71);
     monitor_ = combo(14, 302, 112);
     label(QStringLiteral("ルメナ画像"), 132, 302, 42);
     for (int i = 0; i < 3; ++i) {
         pictures_[i] = new QLabel(this);
-        const QPoint at = du.Pos(176, 298);
+        const QPoint at = du.Pos(176, 297);
         pictures_[i]->setGeometry(at.x(), at.y(), kPictures[i].width, kPictures[i].height);
         QPixmap pm = RenderPicture(kPictures[i]);
         if (pm.isNull()) {
