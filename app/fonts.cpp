@@ -1,6 +1,9 @@
 #include "app/fonts.h"
 
+#include <QFontMetricsF>
+#include <QHash>
 #include <QStringList>
+#include <cmath>
 
 namespace ys::gui {
 
@@ -8,7 +11,8 @@ void InstallFontSubstitutions() {
     const QStringList proportional = {QStringLiteral("IPAPGothic"), QStringLiteral("IPAexGothic"),
                                       QStringLiteral("Noto Sans CJK JP"),
                                       QStringLiteral("Droid Sans Fallback")};
-    const QStringList fixed = {QStringLiteral("IPAGothic"), QStringLiteral("Noto Sans Mono CJK JP")};
+    const QStringList fixed = {QStringLiteral("IPAGothic"),
+                               QStringLiteral("Noto Sans Mono CJK JP")};
     for (const char* face : {"MS UI Gothic", "UI ゴシック", "ＭＳ Ｐゴシック", "MS PGothic"}) {
         QFont::insertSubstitutions(QString::fromUtf8(face), proportional);
     }
@@ -19,11 +23,22 @@ void InstallFontSubstitutions() {
 
 QFont FaceFont(const QString& face, int pixelHeight, int weight) {
     QFont f(face);
-    f.setPixelSize(pixelHeight > 0 ? pixelHeight : 1);
     f.setWeight(static_cast<QFont::Weight>(weight));
     f.setStyleHint(face.contains(QStringLiteral("Ｐ")) || face.contains(QStringLiteral("UI"))
                        ? QFont::SansSerif
                        : QFont::TypeWriter);
+    // The cell height (ascent + descent) is asked for; Qt sizes fonts by their em, which is
+    // smaller than the cell for the substituted faces. The ratio is measured once per face.
+    static QHash<QString, double> emPerCell;
+    auto it = emPerCell.find(face);
+    if (it == emPerCell.end()) {
+        QFont probe = f;
+        probe.setPixelSize(100);
+        const double cell = QFontMetricsF(probe).height();
+        it = emPerCell.insert(face, cell > 0 ? 100.0 / cell : 1.0);
+    }
+    const int em = static_cast<int>(std::lround(std::max(1, pixelHeight) * it.value()));
+    f.setPixelSize(std::max(1, em));
     return f;
 }
 

@@ -10,7 +10,8 @@ namespace ys::gui {
 // full-width characters are exactly two half-width ones for "ＭＳ ゴシック".
 void InstallFontSubstitutions();
 
-// A font by face name and pixel height (the height of the character cell).
+// A font by face name whose character cell (ascent + descent) is about `pixelHeight` pixels of
+// the device it draws on. Needs the application's font database (a QGuiApplication).
 QFont FaceFont(const QString& face, int pixelHeight, int weight = 400);
 
 }  // namespace ys::gui

@@ -25,9 +25,12 @@ function(ys_add_test)
   endif()
   target_link_libraries(${T_NAME} PRIVATE ys_options ${support} ${T_LIBS} GTest::gtest)
   set_target_properties(${T_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  set(props ENVIRONMENT "TZ=Asia/Tokyo;QT_QPA_PLATFORM=offscreen;YS_PROGRAM_DIR=${YS_PROGRAM_DIR};YS_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+  if(T_LABELS)
+    list(APPEND props LABELS "${T_LABELS}")
+  endif()
   gtest_discover_tests(${T_NAME}
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/tests
-    PROPERTIES LABELS "${T_LABELS}"
-               ENVIRONMENT "TZ=Asia/Tokyo;QT_QPA_PLATFORM=offscreen;YS_PROGRAM_DIR=${YS_PROGRAM_DIR};YS_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
+    PROPERTIES ${props}
     DISCOVERY_TIMEOUT 60)
 endfunction()

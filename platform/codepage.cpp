@@ -4,6 +4,9 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <map>
+#include <memory>
+#include <utility>
 
 namespace ys::codepage {
 namespace {
@@ -24,9 +27,18 @@ private:
     iconv_t cd_;
 };
 
+// Opening a converter costs far more than most conversions; keep one per direction and thread.
+Converter& CachedConverter(const char* from, const char* to) {
+    thread_local std::map<std::pair<std::string, std::string>, std::unique_ptr<Converter>> cache;
+    auto& slot = cache[{from, to}];
+    if (!slot) slot = std::make_unique<Converter>(to, from);
+    iconv(slot->get(), nullptr, nullptr, nullptr, nullptr);  // back to the initial state
+    return *slot;
+}
+
 Result<std::string> Convert(const char* from, const char* to, std::string_view in) {
     if (in.empty()) return std::string();
-    Converter conv(to, from);
+    Converter& conv = CachedConverter(from, to);
     if (!conv.ok()) {
         return Error{std::string("conversion from ") + from + " to " + to + " is not available"};
     }

@@ -87,10 +87,15 @@ void CheckKeys(const ordered_json& obj, const std::string& where,
 
 long long ReadInt(const ordered_json& v, const std::string& where, long long lo, long long hi) {
     if (!v.is_number_integer()) throw JsonError(where + ": an integer is expected");
-    long long x = v.get<long long>();
-    if (v.is_number_unsigned() && v.get<unsigned long long>() > static_cast<unsigned long long>(hi)) {
-        throw JsonError(where + ": out of range");
+    auto outside = [&](const std::string& value) {
+        return JsonError(where + ": " + value + " is outside " + std::to_string(lo) + " to " +
+                         std::to_string(hi));
+    };
+    if (v.is_number_unsigned()) {
+        unsigned long long u = v.get<unsigned long long>();
+        if (u > static_cast<unsigned long long>(hi)) throw outside(std::to_string(u));
     }
+    long long x = v.get<long long>();
     if (x < lo || x > hi) {
         throw JsonError(where + ": " + std::to_string(x) + " is outside " + std::to_string(lo) +
                         " to " + std::to_string(hi));
