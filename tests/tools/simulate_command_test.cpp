@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
@@ -102,6 +103,7 @@ TEST_F(SimulateCommandTest, EngineFailureLeavesTheFileAlone) {
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("gencalc : エラー"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("発電量計算に失敗しました"), std::string::npos);
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     EXPECT_EQ(test::ReadFile(customer), before);
 }
 

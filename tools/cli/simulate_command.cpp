@@ -10,6 +10,23 @@
 #include "tools/cli/commands.h"
 
 namespace ys::cli {
+namespace {
+
+// The program's messages have several lines; the command's errors are one line each.
+std::string OneLine(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\n' || c == '\r') {
+            if (!out.empty() && out.back() != ' ') out += ' ';
+        } else {
+            out += c;
+        }
+    }
+    while (!out.empty() && out.back() == ' ') out.pop_back();
+    return out;
+}
+
+}  // namespace
 
 int CmdSimulate(const Context& ctx, Args args) {
     if (args.size() > 1) {
@@ -40,12 +57,12 @@ int CmdSimulate(const Context& ctx, Args args) {
 
     SimulationResult sim = RunSimulation(app);
     if (!sim.ok()) {
-        PrintError(sim.UserTitle() + ": " + sim.UserMessage());
+        PrintError(OneLine(sim.UserTitle() + ": " + sim.UserMessage()));
         return kExitFailure;
     }
     FileResult saved = SaveUserData(app, path);
     if (!saved.ok()) {
-        PrintError(saved.UserMessage());
+        PrintError(OneLine(saved.UserMessage()));
         return kExitFailure;
     }
     for (int m = 0; m < 12; ++m) std::printf("%dM=%d\n", m + 1, app.simMonthly[m]);

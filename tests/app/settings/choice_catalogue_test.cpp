@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/paths.h"
 #include "tests/app/settings/settings_fixtures.h"
 
@@ -138,6 +140,22 @@ TEST(ShippedAdminIni, HasTheDefaultModelAndMonitorUnitsWithAndWithoutImport) {
     EXPECT_NE(bytes.find("\r\n"), std::string::npos);
     EXPECT_EQ(bytes.find("\n", 0), bytes.find("\r\n", 0) + 1);
     EXPECT_TRUE(codepage::Cp932ToUtf8(bytes).ok());
+}
+
+// The shade section of the engine's constants file that ships in the program folder.
+TEST(ShippedGencalcIni, ShadeSectionGivesTheShadeList) {
+    const std::string constants = paths::Join(test::SourceDir(), "resources/program/gencalc.ini");
+    if (test::ReadFile(constants).empty()) GTEST_SKIP() << constants << " is not there yet";
+    const ChoiceCatalogue c = LoadChoiceCatalogue("", constants);
+    ASSERT_GE(c.shades.size(), 2u);
+    for (std::size_t k = 0; k < c.shades.size(); ++k) {
+        EXPECT_EQ(c.shades[k].value, static_cast<int>(k));
+        EXPECT_FALSE(c.shades[k].label.empty());
+        // Twelve monthly percentages for the request's SHADOW_LOSS.
+        EXPECT_EQ(std::count(c.shades[k].lossList.begin(), c.shades[k].lossList.end(), ','), 11)
+            << c.shades[k].lossList;
+    }
+    EXPECT_EQ(c.shades[0].lossList, "0,0,0,0,0,0,0,0,0,0,0,0");
 }
 
 }  // namespace

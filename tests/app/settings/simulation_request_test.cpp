@@ -282,6 +282,34 @@ TEST_F(SimulationTest, WaitingHookRunsWhileTheEngineRuns) {
     EXPECT_EQ(app.simMonthly[11], kNew[11]);
 }
 
+// The engine of the build with its constants and the shipped region table.
+TEST(RealEngine, TokyoInstallationGivesPlausibleMonths) {
+    const std::string programDir = test::ProgramDir();
+    if (::access(paths::Join(programDir, "gencalc").c_str(), X_OK) != 0) {
+        GTEST_SKIP() << "no gencalc in " << programDir;
+    }
+    test::TempDir data;
+    CYieldscopeApp app;
+    app.programDir = programDir;
+    app.dataDir = data.path();
+    app.userInfo.regionNo = 44132;  // Tokyo
+    app.userInfo.capacityKw = 4.5;
+    app.userInfo.detailed = 0;
+    app.userInfo.shadeLoss = "0,0,0,0,0,0,0,0,0,0,0,0";
+    const SimulationResult r = RunSimulation(app);
+    ASSERT_EQ(r.outcome, SimulationOutcome::kDone) << r.UserMessage();
+    EXPECT_EQ(app.simDone, 1);
+    int year = 0;
+    for (int m = 0; m < 12; ++m) {
+        EXPECT_GT(app.simMonthly[m], 150) << m;
+        EXPECT_LT(app.simMonthly[m], 900) << m;
+        year += app.simMonthly[m];
+    }
+    // Around 1,000 to 1,300 kWh a year per kW facing south in Tokyo, before shade.
+    EXPECT_GT(year, 4500 * 8 / 10);
+    EXPECT_LT(year, 4500 * 14 / 10);
+}
+
 TEST(EngineProcess, StderrIsCollectedEvenWhenLarge) {
     test::TempDir dir;
     const std::string engine = test::WriteScript(
