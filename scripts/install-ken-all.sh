@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs Japan Post's national postal-code file KEN_ALL.CSV into a program folder.
 #
-# usage: scripts/install-ken-all.sh [--from FILE] [--download] [PROGRAM_DIR]
-#   PROGRAM_DIR  default: build/default/bin
-#   --from FILE  KEN_ALL.CSV or ken_all.zip to install (also: YS_KEN_ALL=FILE)
-#   --download   fetch Japan Post's current file even when a copy is installed
+# usage: scripts/install-ken-all.sh [--from FILE] [--download|--no-download] [PROGRAM_DIR]
+#   PROGRAM_DIR    default: build/default/bin
+#   --from FILE    KEN_ALL.CSV or ken_all.zip to install (also: YS_KEN_ALL=FILE)
+#   --download     fetch Japan Post's current file even when a copy is installed
+#   --no-download  never try the network
 #
 # Sources, first found wins: the named file; resources/program/KEN_ALL.CSV; ken_all.zip in the
 # shared data folder beside the repository (../shared/data); Japan Post's download. With none
@@ -20,7 +21,8 @@ while [[ $# -gt 0 ]]; do
   case "$1" in
     --from) from=${2:?--from needs a file}; shift 2 ;;
     --download) download=1; shift ;;
-    -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --no-download) download=-1; shift ;;
+    -h|--help) sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) dest=$1; shift ;;
   esac
 done
@@ -67,7 +69,7 @@ candidates=("$repo/resources/program/KEN_ALL.CSV" "$repo/../shared/data/ken_all.
 # A git worktree: the shared folder lies beside the main working tree.
 common=$(git -C "$repo" rev-parse --path-format=absolute --git-common-dir 2>/dev/null || true)
 [[ -n "$common" ]] && candidates+=("$(dirname "$common")/../shared/data/ken_all.zip")
-if [[ $download -eq 0 ]]; then
+if [[ $download -le 0 ]]; then
   for c in "${candidates[@]}"; do
     if [[ -f "$c" ]] && extract "$c"; then
       install_tmp "$(realpath "$c")"
@@ -80,7 +82,7 @@ if [[ $download -eq 0 ]]; then
   fi
 fi
 
-if command -v curl >/dev/null 2>&1 &&
+if [[ $download -ge 0 ]] && command -v curl >/dev/null 2>&1 &&
    curl -fsSL --connect-timeout 5 --max-time 120 -o "$tmp.zip" "$url" 2>/dev/null &&
    extract "$tmp.zip"; then
   install_tmp "$url"
