@@ -1,7 +1,9 @@
-// The version dialog.
+// The version dialog: the program picture, the program's name and version, and OK.
 #pragma once
 
 #include <QDialog>
+
+class QLabel;
 
 namespace ys::gui {
 
@@ -9,6 +11,10 @@ class CAboutDlg : public QDialog {
     Q_OBJECT
 public:
     explicit CAboutDlg(QWidget* parent = nullptr);
+    QLabel* picture() const { return picture_; }
+
+private:
+    QLabel* picture_;
 };
 
 }  // namespace ys::gui

@@ -6,8 +6,8 @@
 
 namespace ys::gui {
 
-// Proportional gothic for "MS UI Gothic", "UI ゴシック", "ＭＳ Ｐゴシック"; a fixed-pitch gothic whose
-// full-width characters are exactly two half-width ones for "ＭＳ ゴシック".
+// Proportional gothic for "MS UI Gothic", "UI ゴシック", "ＭＳ Ｐゴシック"; a fixed-pitch gothic
+// whose full-width characters are exactly two half-width ones for "ＭＳ ゴシック".
 void InstallFontSubstitutions();
 
 // A font by face name whose character cell (ascent + descent) is about `pixelHeight` pixels of

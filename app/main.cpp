@@ -1,5 +1,6 @@
 // yieldscope: start-up, then the main window modally; the program ends when it closes.
 #include <QApplication>
+#include <QIcon>
 #include <ctime>
 
 #include "app/app_data.h"
@@ -12,8 +13,10 @@
 int main(int argc, char** argv) {
     tzset();
     QApplication qapp(argc, argv);
-    QApplication::setApplicationDisplayName(ys::gui::ApplicationName());
+    // No display name: the platform would append it to every caption.
+    QApplication::setApplicationName(QStringLiteral("yieldscope"));
     ys::gui::InitResources();
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/yieldscope.svg")));
     ys::gui::InstallFontSubstitutions();
 
     ys::CYieldscopeApp app;

@@ -6,12 +6,13 @@
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 
 #include "app/about_dlg.h"
 #include "app/app_data.h"
-#include "app/dialog_units.h"
 #include "app/diagnosis/result_check_dlg.h"
+#include "app/dialog_units.h"
 #include "app/errors/error_viewer_dlg.h"
 #include "app/message_box.h"
 #include "app/monitor/result_input_dlg.h"
@@ -32,10 +33,10 @@ struct ButtonSpec {
 
 // The button column: page buttons, then loading, errors, version and exit.
 constexpr ButtonSpec kButtons[] = {
-    {1000, "ユーザー情報", 10, 25},       {1001, "発電シミュレーション", 11, 58},
-    {1002, "発電データ入力", 10, 91},     {1004, "ヘリオミル", 10, 124},
-    {1006, "発電データ表示", 10, 167},    {1010, "ユーザーデータ読込", 11, 236},
-    {1007, "エラーデータ表示", 11, 263},  {1008, "バージョン情報", 10, 299},
+    {1000, "ユーザー情報", 10, 25},      {1001, "発電シミュレーション", 11, 58},
+    {1002, "発電データ入力", 10, 91},    {1004, "ヘリオミル", 10, 124},
+    {1006, "発電データ表示", 10, 167},   {1010, "ユーザーデータ読込", 11, 236},
+    {1007, "エラーデータ表示", 11, 263}, {1008, "バージョン情報", 10, 299},
     {1094, "終　了", 11, 325},
 };
 
@@ -44,8 +45,9 @@ struct MarkSpec {
 };
 constexpr MarkSpec kMarks[] = {{39, 48}, {38, 80}, {38, 113}};
 
-// The column is 82 units wide; the page area starts a little to its right.
-constexpr int kPageOriginDu = 96;
+// The column's frame ends at 82 units; the pages start just right of it (145 pixels at the
+// dialog font's usual scale).
+constexpr int kPageOriginDu = 83;
 constexpr int kWindowWidthDu = 480;
 constexpr int kWindowHeightDu = 360;
 
@@ -70,6 +72,10 @@ Page PageOfButton(int id) {
 
 CYieldscopeDlg::CYieldscopeDlg(CYieldscopeApp& app, QWidget* parent, const PageFactory& factory)
     : QDialog(parent), app_(app) {
+    // A fixed-size dialog that can be minimised, with no context-help button.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
     setWindowTitle(QStringLiteral("ヘリオミルシステム"));
     setFont(DialogFont());
     // 1. The program icon.
@@ -135,20 +141,26 @@ void CYieldscopeDlg::BuildButtonColumn() {
 std::array<CSubDlg*, kPageCount> CYieldscopeDlg::CreateDefaultPages(CYieldscopeDlg& dlg,
                                                                     CYieldscopeApp& app) {
     // Children of the main window: destroyed with it, in the order of creation.
-    return {new CUserInfDlg(dlg, app, &dlg),     new CSolarSimDlg(dlg, app, &dlg),
-            new CResultInputDlg(dlg, app, &dlg), new CResultCheckDlg(dlg, app, &dlg),
+    return {new CUserInfDlg(dlg, app, &dlg),      new CSolarSimDlg(dlg, app, &dlg),
+            new CResultInputDlg(dlg, app, &dlg),  new CResultCheckDlg(dlg, app, &dlg),
             new CResultViewerDlg(dlg, app, &dlg), new CErrorViewerDlg(dlg, app, &dlg)};
 }
 
-QPushButton* CYieldscopeDlg::pageButton(Page p) const { return pageButtons_[static_cast<int>(p)]; }
+QPushButton* CYieldscopeDlg::pageButton(Page p) const {
+    return pageButtons_[static_cast<int>(p)];
+}
 
 QPushButton* CYieldscopeDlg::button(int id) const {
     return findChild<QPushButton*>(QStringLiteral("button%1").arg(id));
 }
 
-void CYieldscopeDlg::FocusPageButton(Page p) { pageButton(p)->setFocus(Qt::OtherFocusReason); }
+void CYieldscopeDlg::FocusPageButton(Page p) {
+    pageButton(p)->setFocus(Qt::OtherFocusReason);
+}
 
-int CYieldscopeDlg::ShowPage(Page page) { return ShowPage(pages_[static_cast<int>(page)]); }
+int CYieldscopeDlg::ShowPage(Page page) {
+    return ShowPage(pages_[static_cast<int>(page)]);
+}
 
 int CYieldscopeDlg::ShowPage(CSubDlg* page) {
     if (page == current_) return 0;
@@ -220,6 +232,16 @@ void CYieldscopeDlg::closeEvent(QCloseEvent* event) {
     closing_ = true;
     done(QDialog::Accepted);
     event->accept();
+}
+
+void CYieldscopeDlg::paintEvent(QPaintEvent* event) {
+    QDialog::paintEvent(event);
+    if (!isMinimized()) return;
+    // Window systems that keep drawing a minimised window show the program icon in it.
+    QPainter p(this);
+    const QSize side(32, 32);
+    const QRect target(QPoint((width() - side.width()) / 2, (height() - side.height()) / 2), side);
+    windowIcon().paint(&p, target);
 }
 
 void CYieldscopeDlg::keyPressEvent(QKeyEvent* event) {

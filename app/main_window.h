@@ -22,8 +22,10 @@ class CYieldscopeDlg : public QDialog {
     Q_OBJECT
 public:
     // Creates the six pages in the order of `Page`; tests put recording pages in.
-    using PageFactory = std::function<std::array<CSubDlg*, kPageCount>(CYieldscopeDlg&, CYieldscopeApp&)>;
-    static std::array<CSubDlg*, kPageCount> CreateDefaultPages(CYieldscopeDlg& dlg, CYieldscopeApp& app);
+    using PageFactory =
+        std::function<std::array<CSubDlg*, kPageCount>(CYieldscopeDlg&, CYieldscopeApp&)>;
+    static std::array<CSubDlg*, kPageCount> CreateDefaultPages(CYieldscopeDlg& dlg,
+                                                               CYieldscopeApp& app);
 
     explicit CYieldscopeDlg(CYieldscopeApp& app, QWidget* parent = nullptr,
                             const PageFactory& factory = CreateDefaultPages);
@@ -49,10 +51,13 @@ public:
     void OnExit();
 
     QPushButton* button(int id) const;
+    // Where the pages are shown in the client area.
+    QPoint pageOrigin() const { return pageOrigin_; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
     void reject() override;
 
 private:

@@ -14,7 +14,6 @@ QPixmap RenderChartPixmap(QSize size, qreal devicePixelRatio, ChartType type, in
     const qreal dpr = std::clamp<qreal>(devicePixelRatio, 1.0, qreal(kMaxDeviceSide) / longest);
     QPixmap pixmap(size * dpr);
     pixmap.setDevicePixelRatio(dpr);
-    pixmap.fill(Qt::white);
     {
         QPainter painter(&pixmap);
         PainterSurface surface(painter);

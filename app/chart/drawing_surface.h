@@ -15,6 +15,15 @@
 // - A new surface has a black pen 1 unit wide, a white brush, black text on an opaque white
 //   background and the device's own font (a `FontSpec` with an empty face).
 // - `SaveState`/`RestoreState` keep and bring back pen, brush, font, text colour and background.
+//
+// Drawing a chart on the printer (or any QPaintDevice) and checking it in a test:
+//   QPainter painter(&printer);           // or a QPdfWriter, a QImage
+//   chart::PainterSurface surface(painter);
+//   data.surface = &surface;              // data: a filled chart::ChartData
+//   chart::DrawBarChart(W, H, chart::ChartType::kComparison, false, 2, data);
+//
+//   chart::RecordingSurface rec;          // the same calls on the recorder
+//   data.surface = &rec;  ...  rec.ops()  // every operation with coordinates, text and state
 #pragma once
 
 #include <cstdint>

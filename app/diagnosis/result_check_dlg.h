@@ -1,7 +1,16 @@
-// Diagnosis page: the verdict and the comparison chart.
+// Diagnosis page: the comparison chart of the last twelve months, the verdict, the printed report
+// and the way on to the support contact after a poor verdict.
 #pragma once
 
+#include <QPixmap>
+#include <functional>
+#include <memory>
+
 #include "app/sub_dlg.h"
+
+class QLabel;
+class QPrinter;
+class QPushButton;
 
 namespace ys::gui {
 
@@ -9,6 +18,59 @@ class CResultCheckDlg : public CSubDlg {
     Q_OBJECT
 public:
     CResultCheckDlg(CYieldscopeDlg& mainWindow, CYieldscopeApp& app, QWidget* parent);
+    ~CResultCheckDlg() override;
+
+    // "ヘリオミルを行う": compares, sets the verdict and the hint line and redraws.
+    void RunDiagnosis();
+    // "印刷": the print dialog, then the report on the chosen printer.
+    void OnPrint();
+    // "次へ": the support contact dialog.
+    void OnNext();
+
+    int verdict() const { return verdict_; }
+
+    // The print dialog: returns the chosen printer set up for the report, or null when the
+    // user cancelled. Tests hand in a printer that writes a PDF file.
+    using PrinterChooser = std::function<std::unique_ptr<QPrinter>(QWidget* parent)>;
+    void SetPrinterChooser(PrinterChooser chooser) { chooser_ = std::move(chooser); }
+    // Runs the support contact dialog modally; tests record the call instead.
+    using ContactRunner = std::function<void(QWidget* parent)>;
+    void SetContactRunner(ContactRunner runner) { contact_ = std::move(runner); }
+
+    QPushButton* printButton() const { return print_; }
+    QPushButton* diagnoseButton() const { return diagnose_; }
+    QPushButton* nextButton() const { return next_; }
+    QLabel* hintLine() const { return hint_; }
+    QWidget* graphArea() const;
+    QWidget* verdictArea() const;
+    // The chart bitmap while the page is shown (null otherwise).
+    const QPixmap& chartPixmap() const { return chart_; }
+    // Whether the graph area shows the chart (a simulation and at least one month).
+    bool ChartVisible() const;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    class GraphArea;
+    class VerdictArea;
+
+    void PlaceLegend(QLabel* name, QLabel* side, int y);
+    void Refresh();
+    void PaintGraph(QPainter& painter);
+    void PaintVerdict(QPainter& painter);
+
+    int verdict_ = 0;
+    QPixmap chart_;
+    GraphArea* graph_ = nullptr;
+    VerdictArea* verdictArea_ = nullptr;
+    QLabel* hint_ = nullptr;
+    QPushButton* print_ = nullptr;
+    QPushButton* diagnose_ = nullptr;
+    QPushButton* next_ = nullptr;
+    PrinterChooser chooser_;
+    ContactRunner contact_;
 };
 
 }  // namespace ys::gui

@@ -41,7 +41,7 @@ struct PictureSpec {
 constexpr PictureSpec kPictures[] = {
     {":/pictures/monitor_qtx52a.svg", 113, 73},
     {":/pictures/monitor_qtx52e.svg", 118, 94},
-    {":/pictures/monitor_other.svg", 118, 87},
+    {":/pictures/monitor_qtx40.svg", 118, 87},
 };
 
 QPixmap RenderPicture(const PictureSpec& spec) {

@@ -22,6 +22,10 @@ enum ExitCode : int {
 
 int CmdDump(const Context& ctx, Args args);
 int CmdBuild(const Context& ctx, Args args);
+int CmdDiagnose(const Context& ctx, Args args);
+#ifdef YS_CLI_REPORT
+int CmdReport(const Context& ctx, Args args);  // needs Qt Gui
+#endif
 int CmdSimulate(const Context& ctx, Args args);
 
 // Prints "yieldscope-cli: <text>" on stderr.

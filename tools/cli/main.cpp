@@ -25,7 +25,12 @@ struct Command {
 constexpr Command kCommands[] = {
     {"dump", "dump FILE.sol            print the whole user data file as JSON", CmdDump},
     {"build", "build FILE.json OUT.sol  write a user data file from such JSON", CmdBuild},
-    {"simulate", "simulate [FILE.sol]      re-run the expected generation of the file (default: the user's own) and print it", CmdSimulate},
+    {"diagnose", "diagnose FILE.sol        the verdict of the last twelve months and its ratio", CmdDiagnose},
+#ifdef YS_CLI_REPORT
+    {"report", "report FILE.sol OUT.pdf  the printed diagnosis report as a one-page PDF (A4 portrait;\n"
+               "                           --landscape, --paper A4|A3|B4|B5|Letter)", CmdReport},
+#endif
+    {"simulate", "simulate [FILE.sol]      re-run and print the expected generation (default: SolarData.sol)", CmdSimulate},
 };
 
 void PrintUsage(std::FILE* to) {

@@ -37,8 +37,8 @@ bool HasLine(const RecordingSurface& s, Pt p) {
 // Expects a text at a point with an alignment and returns it.
 const DrawOp& TextAt(const RecordingSurface& s, const std::string& text, int x, int y,
                      TextAlign align = TextAlign::kCenter) {
-    for (const DrawOp& op : s.Of(Kind::kText)) {
-        if (op.text == text && op.x1 == x && op.y1 == y) {
+    for (const DrawOp& op : s.ops()) {
+        if (op.kind == Kind::kText && op.text == text && op.x1 == x && op.y1 == y) {
             EXPECT_EQ(op.align, align) << text;
             return op;
         }

@@ -1,0 +1,187 @@
+#include "app/diagnosis/result_check_dlg.h"
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QLabel>
+#include <QPrinter>
+#include <QPushButton>
+
+#include "app/app_data.h"
+#include "app/diagnosis/verdict.h"
+#include "app/local_time.h"
+#include "app/main_window.h"
+#include "app/message_box.h"
+#include "tests/app/diagnosis/sample_user.h"
+#include "tests/support/temp_dir.h"
+
+namespace ys::gui {
+namespace {
+
+class ResultCheckDlgTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        MessageBox::ClearShown();
+        app.dataDir = dir.path();
+        app.SetClock([] { return MakeLocalTime(2026, 1, 20); });
+        main = std::make_unique<CYieldscopeDlg>(app, nullptr,
+                                                [this](CYieldscopeDlg& d, CYieldscopeApp& a) {
+                                                    std::array<CSubDlg*, kPageCount> out{};
+                                                    for (int i = 0; i < kPageCount; ++i)
+                                                        out[i] = new CSubDlg(d, a, &d);
+                                                    delete out[3];
+                                                    page = new CResultCheckDlg(d, a, &d);
+                                                    out[3] = page;
+                                                    return out;
+                                                });
+        // The window rebuilt the month table at start; the test's data replace it.
+        test::MakeSampleUser(app.data(), 1.05);
+        page->SetContactRunner([this](QWidget*) { ++contactRuns; });
+        main->show();
+    }
+    void ShowPage() {
+        main->ShowPage(Page::kUserInfo);
+        main->ShowPage(Page::kResultCheck);
+    }
+    bool NextShown() const { return !page->nextButton()->isHidden(); }
+
+    test::TempDir dir;
+    CYieldscopeApp app;
+    std::unique_ptr<CYieldscopeDlg> main;
+    CResultCheckDlg* page = nullptr;
+    int contactRuns = 0;
+};
+
+TEST_F(ResultCheckDlgTest, WithASimulationAndDataEverythingIsOn) {
+    ShowPage();
+    EXPECT_TRUE(page->printButton()->isEnabled());
+    EXPECT_TRUE(page->diagnoseButton()->isEnabled());
+    EXPECT_FALSE(NextShown());
+    EXPECT_TRUE(page->ChartVisible());
+    EXPECT_EQ(page->chartPixmap().deviceIndependentSize().toSize(), page->graphArea()->size());
+    // The chart's cyan bars reach the screen.
+    const QImage shot = page->graphArea()->grab().toImage();
+    bool cyan = false;
+    for (int y = 0; y < shot.height() && !cyan; y += 2) {
+        for (int x = 0; x < shot.width() && !cyan; ++x)
+            cyan = shot.pixel(x, y) == qRgb(0, 255, 255);
+    }
+    EXPECT_TRUE(cyan);
+    EXPECT_EQ(page->verdict(), kVerdictNone);
+}
+
+TEST_F(ResultCheckDlgTest, WithoutASimulationPrintAndDiagnosisAreOffAndTheGraphIsEmpty) {
+    app.simDone = 0;
+    ShowPage();
+    EXPECT_FALSE(page->printButton()->isEnabled());
+    EXPECT_FALSE(page->diagnoseButton()->isEnabled());
+    EXPECT_FALSE(page->ChartVisible());
+}
+
+TEST_F(ResultCheckDlgTest, WithoutMonthsTheGraphIsEmpty) {
+    app.monthCount = 0;
+    ShowPage();
+    EXPECT_TRUE(page->printButton()->isEnabled());
+    EXPECT_FALSE(page->ChartVisible());
+    const QImage shot = page->graphArea()->grab().toImage();
+    for (int x = 0; x < shot.width(); x += 7)
+        EXPECT_NE(shot.pixel(x, shot.height() / 2), qRgb(0, 255, 255));
+}
+
+TEST_F(ResultCheckDlgTest, EachVerdictSetsTheHintAndTheNextButton) {
+    ShowPage();
+    page->RunDiagnosis();
+    EXPECT_EQ(page->verdict(), kVerdictGood);
+    EXPECT_TRUE(page->hintLine()->text().isEmpty());
+    EXPECT_FALSE(NextShown());
+
+    test::MakeSampleUser(app.data(), 0.7);
+    page->RunDiagnosis();
+    EXPECT_EQ(page->verdict(), kVerdictPoor);
+    EXPECT_EQ(page->hintLine()->text(),
+              QStringLiteral("購入元と連絡が取れない場合は下のボタンを押してください。"));
+    EXPECT_TRUE(NextShown());
+    page->nextButton()->click();
+    EXPECT_EQ(contactRuns, 1);
+
+    test::MakeSampleUser(app.data(), 0.95);
+    page->RunDiagnosis();
+    EXPECT_EQ(page->verdict(), kVerdictFair);
+    EXPECT_TRUE(page->hintLine()->text().isEmpty());
+    EXPECT_FALSE(NextShown());
+    EXPECT_TRUE(MessageBox::Shown().empty());
+}
+
+TEST_F(ResultCheckDlgTest, NoDataShowsTheMessageAndResetsTheVerdict) {
+    ShowPage();
+    test::MakeSampleUser(app.data(), 0.7);
+    page->diagnoseButton()->click();
+    ASSERT_EQ(page->verdict(), kVerdictPoor);
+    for (int i = 0; i < app.monthCount; ++i) app.months[i].generation = 0;
+    page->diagnoseButton()->click();
+    EXPECT_EQ(page->verdict(), kVerdictNone);
+    ASSERT_EQ(MessageBox::Shown().size(), 1u);
+    EXPECT_EQ(MessageBox::Shown()[0].text,
+              QStringLiteral("発電実績がないため、診断を行うことができません。"));
+    EXPECT_EQ(MessageBox::Shown()[0].title, QStringLiteral("ヘリオミルシステム"));
+    EXPECT_EQ(MessageBox::Shown()[0].buttons, MsgButtons::kOk);
+    EXPECT_FALSE(NextShown());
+    EXPECT_TRUE(page->hintLine()->text().isEmpty());
+}
+
+TEST_F(ResultCheckDlgTest, VerdictAndNextButtonSurviveAPageChange) {
+    test::MakeSampleUser(app.data(), 0.7);
+    ShowPage();
+    page->RunDiagnosis();
+    main->ShowPage(Page::kResultViewer);
+    EXPECT_TRUE(page->chartPixmap().isNull());  // released while hidden
+    main->ShowPage(Page::kResultCheck);
+    EXPECT_EQ(page->verdict(), kVerdictPoor);
+    EXPECT_TRUE(NextShown());
+    EXPECT_FALSE(page->hintLine()->text().isEmpty());
+    EXPECT_FALSE(page->chartPixmap().isNull());
+}
+
+TEST_F(ResultCheckDlgTest, DetailsNotEnteredDisableTheDiagnosisAndClearTheHint) {
+    test::MakeSampleUser(app.data(), 0.7);
+    ShowPage();
+    page->RunDiagnosis();
+    ASSERT_TRUE(NextShown());
+    app.userInfo.detailed = 0;
+    ShowPage();
+    EXPECT_FALSE(page->diagnoseButton()->isEnabled());
+    EXPECT_TRUE(page->printButton()->isEnabled());
+    EXPECT_FALSE(NextShown());
+    EXPECT_TRUE(page->hintLine()->text().isEmpty());
+    const auto lines = VerdictAreaLines(app.userInfo, page->verdict());
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].text, "太陽電池設置情報の詳細が入力されていないため診断できません。");
+}
+
+TEST_F(ResultCheckDlgTest, PrintGoesToTheChosenPrinterAndCancelPrintsNothing) {
+    ShowPage();
+    page->RunDiagnosis();
+    int asked = 0;
+    page->SetPrinterChooser([&](QWidget*) -> std::unique_ptr<QPrinter> {
+        ++asked;
+        return nullptr;  // cancelled
+    });
+    page->printButton()->click();
+    EXPECT_EQ(asked, 1);
+
+    const QString pdf = QString::fromStdString(dir.File("report.pdf"));
+    QString docName;
+    page->SetPrinterChooser([&](QWidget*) {
+        auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+        printer->setOutputFormat(QPrinter::PdfFormat);
+        printer->setOutputFileName(pdf);
+        return printer;
+    });
+    page->printButton()->click();
+    const std::string bytes = test::ReadFile(pdf.toStdString());
+    EXPECT_EQ(bytes.substr(0, 5), "%PDF-");
+    EXPECT_NE(bytes.find("/Title"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace ys::gui

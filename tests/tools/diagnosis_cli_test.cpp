@@ -1,0 +1,164 @@
+// yieldscope-cli diagnose and report as a dealer or the support desk runs them.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+
+#include "app/user_data_file.h"
+#include "tests/app/diagnosis/sample_user.h"
+#include "tests/support/temp_dir.h"
+
+namespace ys {
+namespace {
+
+using test::ReadFile;
+using test::TempDir;
+
+struct CliRun {
+    int code;
+    std::string out;
+    std::string err;
+};
+
+CliRun RunCommand(const std::string& cmd, const TempDir& dir) {
+    const std::string errFile = dir.File("stderr.txt");
+    CliRun r{};
+    FILE* p = ::popen((cmd + " 2>" + errFile).c_str(), "r");
+    std::array<char, 4096> buf{};
+    std::size_t n;
+    while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
+    const int status = ::pclose(p);
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.err = ReadFile(errFile);
+    return r;
+}
+
+CliRun RunCli(const std::string& args, const TempDir& dir) {
+    return RunCommand(test::ProgramDir() + "/yieldscope-cli " + args, dir);
+}
+
+class DiagnosisCliTest : public ::testing::Test {
+protected:
+    std::string Write(const UserData& d, const char* name = "user.sol") {
+        return dir.Write(name, SerializeUserData(d));
+    }
+    TempDir dir;
+};
+
+TEST_F(DiagnosisCliTest, DiagnosePrintsVerdictRatioAndText) {
+    UserData d;
+    d.simDone = 1;
+    d.simMonthly = {80, 80, 80, 80, 80, 80, 80, 80, 80, 80, 100, 100};
+    d.userInfo.dealerName = "\x83\x54\x83\x93";  // サン in CP932
+    test::SetMonths(d, 2025, 1, {75, 75, 75, 75, 75, 75, 75, 75, 75, 75, 75, 75});
+    CliRun r = RunCli("diagnose " + Write(d), dir);
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "verdict: 2\nmonths: 12\nreal: 900 kWh\nsimulated: 1000 kWh\nratio: 0.9000\n"
+              "発電量とシミュレーション値の誤差が１０％以内に収まっており、概ね\n"
+              "順調に稼働していると思われます。引き続きシミュレーション値を下回り\n"
+              "続けるようであれば、購入元の販売店にご相談ください。\n"
+              "販売店：サン　連絡先：\n");
+    EXPECT_TRUE(r.err.empty());
+}
+
+TEST_F(DiagnosisCliTest, DiagnoseWithoutDataOrDetailsFails) {
+    UserData d;
+    d.simDone = 1;
+    d.simMonthly.fill(100);
+    test::SetMonths(d, 2025, 1, {0, 0, 0});
+    CliRun r = RunCli("diagnose " + Write(d), dir);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.out.find("verdict: 0\n"), std::string::npos);
+    EXPECT_NE(r.out.find("ratio: -\n"), std::string::npos);
+    EXPECT_NE(r.out.find("診断未実施"), std::string::npos);
+    EXPECT_EQ(r.err, "yieldscope-cli: 発電実績がないため、診断を行うことができません。\n");
+
+    test::SetMonths(d, 2025, 1, {300, 300, 300});
+    d.userInfo.detailed = 0;
+    r = RunCli("diagnose " + Write(d), dir);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.out.find("verdict: 0\n"), std::string::npos);
+    EXPECT_NE(r.out.find("ratio: 3.0000\n"), std::string::npos);
+    EXPECT_NE(r.out.find("太陽電池設置情報の詳細が入力されていないため診断できません。"),
+              std::string::npos);
+
+    d.simDone = 0;
+    r = RunCli("diagnose " + Write(d), dir);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.out.empty());
+    EXPECT_NE(r.err.find("no simulation result"), std::string::npos);
+
+    r = RunCli("diagnose " + dir.Write("bad.sol", "garbage"), dir);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1);
+    EXPECT_EQ(RunCli("diagnose", dir).code, 2);
+}
+
+#ifdef YS_CLI_REPORT
+// The value of a "Name:   value" line of pdfinfo's output.
+std::string InfoField(const std::string& info, const std::string& name) {
+    const auto at = info.find("\n" + name + ":");
+    if (at == std::string::npos) return {};
+    auto begin = info.find_first_not_of(' ', at + name.size() + 2);
+    return info.substr(begin, info.find('\n', begin) - begin);
+}
+
+bool HavePoppler() {
+    return std::system("command -v pdfinfo >/dev/null 2>&1") == 0;
+}
+
+TEST_F(DiagnosisCliTest, ReportIsOnePdfPageInPortraitOrLandscape) {
+    UserData d;
+    test::MakeSampleUser(d, 0.8);
+    const std::string sol = Write(d);
+    CliRun r = RunCli("report " + sol + " " + dir.File("p.pdf"), dir);
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(ReadFile(dir.File("p.pdf")).substr(0, 5), "%PDF-");
+    r = RunCli("report --landscape " + sol + " " + dir.File("l.pdf"), dir);
+    ASSERT_EQ(r.code, 0) << r.err;
+    if (!HavePoppler()) GTEST_SKIP() << "pdfinfo is not installed";
+
+    CliRun info = RunCommand("pdfinfo " + dir.File("p.pdf"), dir);
+    EXPECT_EQ(InfoField(info.out, "Pages"), "1");
+    EXPECT_EQ(InfoField(info.out, "Page size"), "595 x 842 pts (A4)");
+    EXPECT_EQ(InfoField("\n" + info.out, "Title"), "ヘリオミル結果");
+    info = RunCommand("pdfinfo " + dir.File("l.pdf"), dir);
+    EXPECT_EQ(InfoField(info.out, "Pages"), "1");
+    EXPECT_EQ(InfoField(info.out, "Page size"), "842 x 595 pts (A4)");
+
+    CliRun text = RunCommand("pdftotext -layout " + dir.File("p.pdf") + " -", dir);
+    for (const char* expected :
+         {"ヘリオミル結果", "お名前", "山田 太郎 様", "設置面4", "影の影響はほとんどない",
+          "発電量がシミュレーション値を１０％以上下回っております。", "ｼﾐｭﾚｰｼｮﾝ値"}) {
+        EXPECT_NE(text.out.find(expected), std::string::npos) << expected << "\n" << text.out;
+    }
+    EXPECT_EQ(text.out.find("販売店："), std::string::npos);
+}
+
+TEST_F(DiagnosisCliTest, ReportFailuresLeaveNoFileBehind) {
+    UserData d;
+    test::MakeSampleUser(d, 1.0);
+    const std::string sol = Write(d);
+    CliRun r = RunCli("report " + sol + " " + dir.File("missing/dir/out.pdf"), dir);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("cannot write"), std::string::npos) << r.err;
+
+    const std::string keep = dir.Write("keep.pdf", "previous");
+    d.simDone = 0;
+    r = RunCli("report " + Write(d, "nosim.sol") + " " + keep, dir);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(ReadFile(keep), "previous");
+
+    EXPECT_EQ(RunCli("report " + sol + " " + keep + " --paper Foolscap", dir).code, 2);
+    EXPECT_EQ(RunCli("report " + sol, dir).code, 2);
+    EXPECT_EQ(ReadFile(keep), "previous");
+}
+
+#endif  // YS_CLI_REPORT
+
+}  // namespace
+}  // namespace ys
