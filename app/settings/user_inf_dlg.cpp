@@ -153,11 +153,10 @@ void CUserInfDlg::GuardCp932(QLineEdit* edit) {
 
 void CUserInfDlg::BuildControls() {
     const DialogUnits& du = Dlu();
-    auto digitsOnly = [this](QLineEdit* e, int maxLength) {
+    auto digitsOnly = [](QLineEdit* e, int maxLength) {
         e->setValidator(
             new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), e));
         if (maxLength > 0) e->setMaxLength(maxLength);
-        (void)this;
     };
     auto group = [this, &du](const QString& title, int x, int y, int w, int h) {
         auto* g = new QGroupBox(title, this);
