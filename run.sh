@@ -7,6 +7,7 @@ scripts/install-deps.sh
 cmake --preset default >/dev/null
 cmake --build --preset default
 program=build/default/bin
+scripts/install-ken-all.sh "$program"  # KEN_ALL.CSV; YS_KEN_ALL=FILE installs a file of your own
 
 if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" && -z "${QT_QPA_PLATFORM:-}" ]]; then
   echo "run.sh: there is no display to show the program's window on." >&2

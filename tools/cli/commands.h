@@ -31,6 +31,7 @@ int CmdDiagnose(const Context& ctx, Args args);
 #ifdef YS_CLI_REPORT
 int CmdReport(const Context& ctx, Args args);  // needs Qt Gui
 #endif
+int CmdSimulate(const Context& ctx, Args args);
 
 // Prints "yieldscope-cli: <text>" on stderr.
 void PrintError(const std::string& text);

@@ -32,6 +32,7 @@ constexpr Command kCommands[] = {
     {"report", "report FILE.sol OUT.pdf  the printed diagnosis report as a one-page PDF (A4 portrait;\n"
                "                           --landscape, --paper A4|A3|B4|B5|Letter)", CmdReport},
 #endif
+    {"simulate", "simulate [FILE.sol]      re-run and print the expected generation (default: SolarData.sol)", CmdSimulate},
 };
 
 void PrintUsage(std::FILE* to) {
