@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-svg-dev libqt6svg6
   nlohmann-json3-dev libusb-1.0-0-dev
   fonts-ipafont-gothic fonts-ipafont-mincho fontconfig
-  xvfb xauth poppler-utils xdg-user-dirs xdg-utils unzip
+  xvfb xauth poppler-utils xdg-user-dirs xdg-utils unzip zip
 )
 
 missing=()
