@@ -109,12 +109,12 @@ void CYieldscopeDlg::BuildButtonColumn() {
     frame->setFrameStyle(QFrame::Box | QFrame::Sunken);
     frame->setGeometry(du.Rect(2, 2, 80, 357));
 
-    for (const ButtonSpec& spec : kButtons) {
-        auto* b = new QPushButton(QString::fromUtf8(spec.text), this);
-        b->setObjectName(QStringLiteral("button%1").arg(spec.id));
+    for (const ButtonSpec& entry : kButtons) {
+        auto* b = new QPushButton(QString::fromUtf8(entry.text), this);
+        b->setObjectName(QStringLiteral("button%1").arg(entry.id));
         b->setAutoDefault(false);
-        b->setGeometry(du.Rect(spec.x, spec.y, 64, 18));
-        switch (spec.id) {
+        b->setGeometry(du.Rect(entry.x, entry.y, 64, 18));
+        switch (entry.id) {
             case 1010:
                 connect(b, &QPushButton::clicked, this, &CYieldscopeDlg::OnLoadButton);
                 break;
@@ -125,7 +125,7 @@ void CYieldscopeDlg::BuildButtonColumn() {
                 connect(b, &QPushButton::clicked, this, &CYieldscopeDlg::OnExit);
                 break;
             default: {
-                Page p = PageOfButton(spec.id);
+                Page p = PageOfButton(entry.id);
                 pageButtons_[static_cast<int>(p)] = b;
                 connect(b, &QPushButton::clicked, this, [this, p, b] { OnPageButton(p, b); });
                 break;

@@ -44,10 +44,10 @@ constexpr PictureSpec kPictures[] = {
     {":/pictures/monitor_qtx40.svg", 118, 87},
 };
 
-QPixmap RenderPicture(const PictureSpec& spec) {
-    QSvgRenderer svg{QString::fromLatin1(spec.resource)};
+QPixmap RenderPicture(const PictureSpec& picture) {
+    QSvgRenderer svg{QString::fromLatin1(picture.resource)};
     if (!svg.isValid()) return {};
-    QPixmap pm(spec.width, spec.height);
+    QPixmap pm(picture.width, picture.height);
     pm.fill(Qt::white);
     QPainter painter(&pm);
     svg.render(&painter);
