@@ -1,6 +1,8 @@
 // yieldscope: start-up, then the main window modally; the program ends when it closes.
 #include <QApplication>
 #include <QIcon>
+#include <QLibraryInfo>
+#include <QTranslator>
 #include <ctime>
 
 #include "app/app_data.h"
@@ -15,6 +17,12 @@ int main(int argc, char** argv) {
     QApplication qapp(argc, argv);
     // No display name: the platform would append it to every caption.
     QApplication::setApplicationName(QStringLiteral("yieldscope"));
+    // The program speaks Japanese only: the toolkit's own dialogs (file, print) follow it.
+    QTranslator toolkitTexts;
+    if (toolkitTexts.load(QStringLiteral("qtbase_ja"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        QApplication::installTranslator(&toolkitTexts);
+    }
     ys::gui::InitResources();
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/yieldscope.svg")));
     ys::gui::InstallFontSubstitutions();

@@ -1,6 +1,7 @@
 #include "app/message_box.h"
 
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace ys::gui {
 namespace {
@@ -74,6 +75,10 @@ MsgAnswer MessageBox::Show(QWidget* parent, const QString& text, const QString& 
             box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
             break;
     }
+    // The button texts of the Japanese desktop, whatever translations are installed.
+    if (auto* b = box.button(QMessageBox::Yes)) b->setText(QStringLiteral("はい(&Y)"));
+    if (auto* b = box.button(QMessageBox::No)) b->setText(QStringLiteral("いいえ(&N)"));
+    if (auto* b = box.button(QMessageBox::Cancel)) b->setText(QStringLiteral("キャンセル"));
     switch (box.exec()) {
         case QMessageBox::Yes:
             return MsgAnswer::kYes;
