@@ -1,0 +1,102 @@
+// The published port's pseudo-terminal and the bridge that carries it to the COM port of the
+// driver stack. A program opening the slave side opens the COM port, closing it closes the port;
+// the line settings it puts on the slave become the port's line settings; bytes flow both ways
+// in order, each direction on its own thread.
+//
+// Opening and closing are seen without holding the slave open ourselves: an inotify watch on the
+// slave's device node reports every open and every last close of a descriptor, in order, so that
+// a close followed at once by the next open is still two sessions; after the last close the
+// bridge waits for the master's hang-up (POLLHUP), forwarding the program's last bytes, before it
+// closes the port. Line settings are read from the master (which reports the slave's termios)
+// before bytes are forwarded and every few milliseconds while the port is open.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/result.h"
+#include "tools/qtxportd/line_request.h"
+
+namespace ys::portd {
+
+// The driver side of the bridge: the COM port of the driver stack.
+class ComEndpoint {
+public:
+    virtual ~ComEndpoint() = default;
+    virtual Status Open() = 0;
+    virtual void Close() = 0;
+    virtual Status SetLine(const LineRequest& line) = 0;
+    // Returns the number of bytes the device took (fewer only when the port failed).
+    virtual std::size_t Write(std::span<const std::uint8_t> bytes) = 0;
+    // Waits a short while for a first byte and returns what has arrived by then; an error when
+    // the port can no longer be read.
+    virtual Result<std::size_t> Read(std::span<std::uint8_t> buffer) = 0;
+    // Makes a Read in progress on another thread return soon.
+    virtual void CancelRead() = 0;
+};
+
+// What the bridge reports as it goes (from its own threads).
+struct BridgeEvents {
+    std::function<void()> opened;
+    std::function<void()> closed;
+    std::function<void(const std::string&)> failed;
+};
+
+class PtyBridge {
+public:
+    // Makes the pseudo-terminal (raw) and starts watching it.
+    static Result<std::unique_ptr<PtyBridge>> Create(ComEndpoint& endpoint,
+                                                     BridgeEvents events = {});
+    ~PtyBridge();  // Stop()
+    PtyBridge(const PtyBridge&) = delete;
+    PtyBridge& operator=(const PtyBridge&) = delete;
+
+    const std::string& slavePath() const { return slavePath_; }
+    // Ends the threads; closes the COM port if a program still had the slave open.
+    void Stop();
+
+    bool portOpen() const { return open_; }
+    std::uint64_t bytesToDevice() const { return toDevice_; }
+    std::uint64_t bytesFromDevice() const { return fromDevice_; }
+
+private:
+    explicit PtyBridge(ComEndpoint& endpoint, BridgeEvents events);
+    void ControlLoop();
+    void ReaderLoop();
+    std::vector<int> TakeOpenEvents();
+    void EndSession(bool reopened);
+    void Discard();
+    void OnOpen();
+    void OnClose();
+    void ApplyLine();
+    // Reads what the program wrote and hands it to the device; false when the slave has closed.
+    bool ForwardToDevice();
+    bool WriteToMaster(std::span<const std::uint8_t> bytes);
+    void Fail(const std::string& what);
+
+    ComEndpoint& endpoint_;
+    BridgeEvents events_;
+    int master_ = -1;
+    int inotify_ = -1;
+    int stopFd_ = -1;
+    std::string slavePath_;
+    std::thread control_;
+    std::thread reader_;
+    std::atomic<bool> stopping_{false};
+    std::atomic<bool> readerRun_{false};
+    std::atomic<bool> open_{false};
+    bool lineKnown_ = false;
+    LineRequest line_;
+    std::atomic<std::uint64_t> toDevice_{0};
+    std::atomic<std::uint64_t> fromDevice_{0};
+    std::mutex stopMutex_;
+};
+
+}  // namespace ys::portd
