@@ -288,7 +288,7 @@ int RunUsb(const Options& o, const PortdConfig& config, int sigFd) {
                 continue;
             }
             Ready(**device, config, where);
-            served.push_back({e.key, {backend, std::move(*device)}});
+            served.emplace_back(e.key, Served{backend, std::move(*device)});
         }
     }
     for (auto& s : served) s.second.device->Stop();
