@@ -84,6 +84,7 @@ void PtyBridge::ApplyLine() {
     // A setting the port refuses leaves its previous one; the program learns nothing more from a
     // real serial port either.
     if (Status s = endpoint_.SetLine(now); !s) Fail("line settings: " + s.error());
+    if (events_.lineSet) events_.lineSet(now);
 }
 
 void PtyBridge::OnOpen() {

@@ -46,6 +46,7 @@ public:
 struct BridgeEvents {
     std::function<void()> opened;
     std::function<void()> closed;
+    std::function<void(const LineRequest&)> lineSet;  // after the port took (or refused) them
     std::function<void(const std::string&)> failed;
 };
 
