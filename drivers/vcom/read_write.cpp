@@ -69,7 +69,8 @@ void StartReadLocked(VCOM_EXTENSION* ext, IRP* irp, Completions& done) {
         (ext->readMode == ReadMode::kFirstByte && available > 0)) {
         const ULONG n = ext->rxBuffer.Get({BufferOf(irp), length});
         RxBufferDrainedLocked(ext);
-        done.push_back({irp, ClaimFromCancel(irp) ? STATUS_SUCCESS : STATUS_CANCELLED, n});
+        // Fresh from dispatch or already taken from the queue: no cancel routine to clear.
+        done.push_back({irp, STATUS_SUCCESS, n});
         return;
     }
     ext->currentRead = irp;
