@@ -1,0 +1,194 @@
+// Opening and closing the port: the pipes behind it, the packet sizes, the open and close
+// commands to the device, and the cleanup of a handle's requests.
+#include <cstring>
+
+#include "drivers/usbpipe/qtxusb.h"
+#include "drivers/vcom/device_extension.h"
+
+namespace ys::vcom {
+
+namespace {
+
+constexpr UCHAR kRts = 0x01;
+constexpr UCHAR kDtr = 0x02;
+
+ULONG PacketSize(VCOM_EXTENSION* ext, LowerPipe& pipe) {
+    ULONG size = 0;
+    if (!NT_SUCCESS(LowerIoctl(ext, &pipe, usbpipe::IOCTL_QTXUSB_GET_MAX_PACKET_SIZE, nullptr, 0,
+                               &size, sizeof size))) {
+        size = 0;
+    }
+    return size == 0 ? kDefaultPacketSize : size;
+}
+
+ULONG RoundUp(ULONG value, ULONG packet) {
+    const ULONG packets = value == 0 ? 1 : (value + packet - 1) / packet;
+    return packets * packet;
+}
+
+void CloseAllPipes(VCOM_EXTENSION* ext) {
+    CloseLowerPipe(ext, ext->statusPipe);
+    CloseLowerPipe(ext, ext->rxPipe);
+    CloseLowerPipe(ext, ext->txPipe);
+}
+
+NTSTATUS OpenPort(VCOM_EXTENSION* ext) {
+    {
+        SpinLockGuard guard(ext->lock);
+        if (ext->openCount > 0) return STATUS_ACCESS_DENIED;
+        ext->openCount = 1;
+    }
+    NTSTATUS status = OpenLowerPipe(ext, ext->txPipe);
+    if (NT_SUCCESS(status)) status = OpenLowerPipe(ext, ext->rxPipe);
+    if (NT_SUCCESS(status) && ext->endPointCaps != 0 && ext->ctlPollPeriod != -1) {
+        const NTSTATUS s = OpenLowerPipe(ext, ext->statusPipe);
+        if (!NT_SUCCESS(s)) {
+            // Polling is off for good; the modem status keeps its fixed value.
+            ext->ctlPollPeriod = -1;
+            if (s != STATUS_INVALID_HANDLE) status = s;
+        }
+    }
+    if (!NT_SUCCESS(status)) {
+        CloseAllPipes(ext);
+        SpinLockGuard guard(ext->lock);
+        ext->openCount = 0;
+        return status;
+    }
+
+    for (LowerPipe* pipe : {&ext->txPipe, &ext->rxPipe, &ext->statusPipe}) {
+        if (pipe->open) {
+            LowerIoctl(ext, pipe, usbpipe::IOCTL_QTXUSB_RESET_PIPE, nullptr, 0, nullptr, 0);
+        }
+    }
+    ext->txPipe.packetSize = PacketSize(ext, ext->txPipe);
+    ext->rxPipe.packetSize = PacketSize(ext, ext->rxPipe);
+    {
+        SpinLockGuard guard(ext->lock);
+        ext->rxBuffer.Recreate(kDefaultQueueSize);
+        ext->inQueueSize = kDefaultQueueSize;
+        ext->rxAccepting = true;
+        ext->rxLeftOffset = ext->rxLeftCount = 0;
+        ext->txKickThreshold = RoundUp(ext->txKickThresholdSetting, ext->txPipe.packetSize);
+        ext->rxReqSize = RoundUp(ext->rxReqSizeSetting, ext->rxPipe.packetSize);
+        ext->rxRequestBuffer.assign(ext->rxReqSize, 0);
+        ext->txBuffer.Clear();
+    }
+
+    SendVendorCommand(ext, {3, 1});
+    SendVendorCommand(ext, {1, kDtr | kRts});
+    {
+        SpinLockGuard guard(ext->lock);
+        ext->modemControl = kDtr | kRts;
+        ext->portOpen = true;
+    }
+    StartTransmitter(ext);
+    StartReceiver(ext);
+    StartStatusPolling(ext);
+    return STATUS_SUCCESS;
+}
+
+void ClosePort(VCOM_EXTENSION* ext) {
+    bool open = false;
+    {
+        SpinLockGuard guard(ext->lock);
+        open = ext->openCount > 0;
+        ext->portOpen = false;
+    }
+    if (!open) return;
+    StopStatusPolling(ext, true);
+    StopReceiver(ext, true);
+    StopTransmitter(ext, true);
+    CancelReads(ext, STATUS_CANCELLED);
+    CancelWrites(ext, STATUS_CANCELLED);
+    {
+        SpinLockGuard guard(ext->lock);
+        ext->rxBuffer.Clear();
+        ext->rxLeftOffset = ext->rxLeftCount = 0;
+        ext->rxAccepting = true;
+    }
+    SendVendorCommand(ext, {3, 0});
+    CloseAllPipes(ext);
+    SpinLockGuard guard(ext->lock);
+    ext->rxRequestBuffer.clear();
+    ext->rxRequestBuffer.shrink_to_fit();
+    ext->openCount = 0;
+}
+
+}  // namespace
+
+bool IsGone(VCOM_EXTENSION* ext) {
+    SpinLockGuard guard(ext->lock);
+    return ext->removed || ext->surpriseRemoved;
+}
+
+bool AcquireUnlessGone(VCOM_EXTENSION* ext, IRP* irp) {
+    if (!NT_SUCCESS(IoAcquireRemoveLock(&ext->removeLock, irp))) return false;
+    if (!IsGone(ext)) return true;
+    IoReleaseRemoveLock(&ext->removeLock, irp);
+    return false;
+}
+
+NTSTATUS VcomDispatchCreateClose(DEVICE_OBJECT* device, IRP* irp) {
+    VCOM_EXTENSION* ext = Extension(device);
+    if (IoGetCurrentIrpStackLocation(irp)->MajorFunction == IRP_MJ_CLOSE) {
+        // A handle can always be closed, also after removal.
+        ClosePort(ext);
+        return CompleteRequest(irp, STATUS_SUCCESS, 0);
+    }
+    if (!AcquireUnlessGone(ext, irp)) return CompleteRequest(irp, STATUS_DELETE_PENDING, 0);
+    const NTSTATUS status = CompleteRequest(irp, OpenPort(ext), 0);
+    IoReleaseRemoveLock(&ext->removeLock, irp);
+    return status;
+}
+
+NTSTATUS VcomDispatchCleanup(DEVICE_OBJECT* device, IRP* irp) {
+    VCOM_EXTENSION* ext = Extension(device);
+    StopStatusPolling(ext, true);
+    CancelReads(ext, STATUS_CANCELLED);
+    StopTransmitter(ext, true);
+    CancelWrites(ext, STATUS_CANCELLED);
+    Completions done;
+    {
+        SpinLockGuard guard(ext->lock);
+        ext->txBuffer.Clear();
+        if (ext->pendingWait != nullptr) {
+            IRP* wait = ext->pendingWait;
+            ext->pendingWait = nullptr;
+            const ULONG none = 0;
+            if (ClaimFromCancel(wait)) {
+                std::memcpy(wait->AssociatedIrp.SystemBuffer, &none, sizeof none);
+                done.push_back({wait, STATUS_SUCCESS, sizeof none});
+            } else {
+                done.push_back({wait, STATUS_CANCELLED, 0});
+            }
+        }
+    }
+    CompleteAll(done);
+    return CompleteRequest(irp, STATUS_SUCCESS, 0);
+}
+
+void ReopenAfterPowerUp(VCOM_EXTENSION* ext) {
+    bool open = false;
+    {
+        SpinLockGuard guard(ext->lock);
+        ext->powered = true;
+        open = ext->portOpen;
+    }
+    if (!open) return;
+    SendVendorCommand(ext, {3, 1});
+    SendVendorCommand(ext, {1, kDtr | kRts});
+    {
+        SpinLockGuard guard(ext->lock);
+        ext->modemControl = kDtr | kRts;
+    }
+    SendLineSettings(ext);
+    StartStatusPolling(ext);
+    StartReceiver(ext);
+    {
+        SpinLockGuard guard(ext->lock);
+        ext->txBuffer.Clear();
+    }
+    StartTransmitter(ext);
+}
+
+}  // namespace ys::vcom

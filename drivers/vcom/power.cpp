@@ -1,0 +1,75 @@
+// Power: the port stops moving data when the device leaves full power and repeats its open
+// sequence when it comes back.
+#include "drivers/vcom/device_extension.h"
+
+namespace ys::vcom {
+
+namespace {
+
+struct PowerUpContext {
+    VCOM_EXTENSION* ext;
+    IRP* irp;
+    IO_WORKITEM* item;
+};
+
+void PowerUpWorker(DEVICE_OBJECT*, void* context) {
+    std::unique_ptr<PowerUpContext> c(static_cast<PowerUpContext*>(context));
+    // Waits for the device's answers, so it runs here rather than in the completion.
+    ReopenAfterPowerUp(c->ext);
+    IoFreeWorkItem(c->item);
+    PoStartNextPowerIrp(c->irp);
+    IoCompleteRequest(c->irp, IO_NO_INCREMENT);
+}
+
+NTSTATUS PowerUpComplete(DEVICE_OBJECT*, IRP* irp, void* context) {
+    auto* ext = static_cast<VCOM_EXTENSION*>(context);
+    if (!NT_SUCCESS(irp->IoStatus.Status)) {
+        PoStartNextPowerIrp(irp);
+        return STATUS_SUCCESS;
+    }
+    IO_WORKITEM* item = IoAllocateWorkItem(ext->self);
+    auto c = std::make_unique<PowerUpContext>(PowerUpContext{ext, irp, item});
+    IoQueueWorkItem(item, PowerUpWorker, DelayedWorkQueue, c.release());  // freed by the worker
+    return STATUS_MORE_PROCESSING_REQUIRED;
+}
+
+NTSTATUS PassDownPower(VCOM_EXTENSION* ext, IRP* irp) {
+    PoStartNextPowerIrp(irp);
+    IoSkipCurrentIrpStackLocation(irp);
+    return PoCallDriver(ext->lowerDevice, irp);
+}
+
+}  // namespace
+
+NTSTATUS VcomDispatchPower(DEVICE_OBJECT* device, IRP* irp) {
+    VCOM_EXTENSION* ext = Extension(device);
+    IO_STACK_LOCATION* stack = IoGetCurrentIrpStackLocation(irp);
+    const bool setOrQuery =
+        stack->MinorFunction == IRP_MN_SET_POWER || stack->MinorFunction == IRP_MN_QUERY_POWER;
+    if (!setOrQuery || stack->Parameters.Power.Type != DevicePowerState) {
+        return PassDownPower(ext, irp);
+    }
+    const DEVICE_POWER_STATE state = stack->Parameters.Power.State.DeviceState;
+    if (state > PowerDeviceD0) {
+        {
+            SpinLockGuard guard(ext->lock);
+            ext->powered = false;
+        }
+        StopStatusPolling(ext, false);
+        StopReceiver(ext, false);
+        return PassDownPower(ext, irp);
+    }
+    bool powered;
+    {
+        SpinLockGuard guard(ext->lock);
+        powered = ext->powered;
+    }
+    if (stack->MinorFunction != IRP_MN_SET_POWER || powered) return PassDownPower(ext, irp);
+    IoMarkIrpPending(irp);
+    IoCopyCurrentIrpStackLocationToNext(irp);
+    IoSetCompletionRoutine(irp, PowerUpComplete, ext, true, true, true);
+    PoCallDriver(ext->lowerDevice, irp);
+    return STATUS_PENDING;
+}
+
+}  // namespace ys::vcom
