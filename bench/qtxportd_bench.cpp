@@ -57,8 +57,8 @@ int main(int argc, char** argv) {
     const std::string program = ys::paths::ProgramDir() + "/../bin";
     ys::test::TempDir dir;
     ys::test::ScopedEnv ports("NORVANE_PORT_DIR", dir.File("ports"));
-    const std::vector<std::string> demo = {"--demo", "--install", "2020-04", "--today",
-                                           "2024-06-15", "--quiet"};
+    const std::vector<std::string> demo = {"--demo",  "--install",  "2020-04",
+                                           "--today", "2024-06-15", "--quiet"};
 
     std::vector<std::string> simArgs = {program + "/monitor-sim", "--port", "4", "--unpaced"};
     simArgs.insert(simArgs.end(), demo.begin(), demo.end());

@@ -32,8 +32,7 @@ TEST(QtxportdGui, TheEntryPageImportsThroughTheDriverHost) {
         history.months.entries.push_back({{29, m, 1}, static_cast<std::int16_t>(m * 111)});
     }
     const auto image = *monitor::EncodeMemoryImage(history);
-    const std::string imageFile =
-        dir.Write("unit.img", std::string(image.begin(), image.end()));
+    const std::string imageFile = dir.Write("unit.img", std::string(image.begin(), image.end()));
     test::ChildProcess portd(
         {test::ProgramDir() + "/qtxportd", "--simulate", "--image", imageFile, "--quiet"});
     ASSERT_EQ(portd.ReadLine().rfind("qtxportd: COM3 -> ", 0), 0u) << portd.err();
@@ -46,8 +45,8 @@ TEST(QtxportdGui, TheEntryPageImportsThroughTheDriverHost) {
     app.userInfo.installMonth = 4;
     app.userInfo.monitorImport = 1;
     CResultInputDlg* page = nullptr;
-    auto window = std::make_unique<CYieldscopeDlg>(
-        app, nullptr, [&](CYieldscopeDlg& d, CYieldscopeApp& a) {
+    auto window =
+        std::make_unique<CYieldscopeDlg>(app, nullptr, [&](CYieldscopeDlg& d, CYieldscopeApp& a) {
             std::array<CSubDlg*, kPageCount> out{};
             for (int i = 0; i < kPageCount; ++i) {
                 if (i == static_cast<int>(Page::kResultInput)) {
