@@ -60,7 +60,8 @@ TEST_F(QtxportdProcess, TheImageReadThroughTheWholeStackIsExact) {
     const std::string expected = ReadFile(dir.File("demo.img"));
     ASSERT_EQ(expected.size(), monitor::kImageSize);
 
-    for (const auto& serve : {kDemo, std::vector<std::string>{"--image", dir.File("demo.img")}}) {
+    for (const auto& serve : {kDemo, std::vector<std::string>{"--image", dir.File("demo.img"),
+                                                              "--port-dir", Ports()}}) {
         auto portd = StartPortd(serve);
         EXPECT_TRUE(Exists(Ports() + "/COM3"));
         monitor::MemoryImage got{};
