@@ -184,17 +184,21 @@ NTSTATUS PnpManager::SetSystemPowerState(DEVICE_OBJECT* pdo, SYSTEM_POWER_STATE 
     return SendSystemPower(pdo, IRP_MN_SET_POWER, state);
 }
 
-void PnpManager::ReportDeviceGone(DEVICE_OBJECT* pdo) {
-    kernel_.dispatcher().QueueWork([this, pdo] {
-        bool present = false;
-        {
-            std::lock_guard lock(mutex_);
-            auto it = nodes_.find(pdo);
-            present = it != nodes_.end() &&
-                      (it->second == NodeState::kStarted || it->second == NodeState::kStopped);
+NTSTATUS PnpManager::SurpriseRemoveIfPresent(DEVICE_OBJECT* pdo) {
+    {
+        std::lock_guard lock(mutex_);
+        auto it = nodes_.find(pdo);
+        if (it == nodes_.end() ||
+            (it->second != NodeState::kStarted && it->second != NodeState::kStopped)) {
+            return STATUS_SUCCESS;
         }
-        if (present) SurpriseRemoveDevice(pdo);
-    });
+        it->second = NodeState::kSurpriseRemoved;
+    }
+    return SendPnp(pdo, IRP_MN_SURPRISE_REMOVAL);
+}
+
+void PnpManager::ReportDeviceGone(DEVICE_OBJECT* pdo) {
+    kernel_.dispatcher().QueueWork([this, pdo] { (void)SurpriseRemoveIfPresent(pdo); });
 }
 
 }  // namespace ys::kernel

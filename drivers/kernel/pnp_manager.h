@@ -64,6 +64,9 @@ public:
     // A bus reports that a device has gone: surprise removal is sent from a worker thread when
     // the stack is started.
     void ReportDeviceGone(DEVICE_OBJECT* physicalDevice);
+    // Surprise removal unless the device has had it already or is not running: whoever notices
+    // the departure first (the bus or the host) sends it, once.
+    NTSTATUS SurpriseRemoveIfPresent(DEVICE_OBJECT* physicalDevice);
 
     bool IsStarted(DEVICE_OBJECT* physicalDevice) const;
 
