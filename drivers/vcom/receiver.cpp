@@ -49,29 +49,32 @@ NTSTATUS RxComplete(DEVICE_OBJECT*, IRP* irp, void* context) {
     {
         SpinLockGuard guard(ext->lock);
         ext->rxOutstanding = false;
-        if (!ext->rxRunning || (!NT_SUCCESS(status) && status != STATUS_CANCELLED)) {
-            ext->rxRunning = false;
-            KeSetEvent(&ext->rxIdle, IO_NO_INCREMENT, false);
-            return STATUS_MORE_PROCESSING_REQUIRED;
-        }
         KeSetEvent(&ext->rxIdle, IO_NO_INCREMENT, false);
-        ULONG delay = 0;
-        if (NT_SUCCESS(status) && n > 0) {
+        const bool data = NT_SUCCESS(status) && n > 0;
+        if (data) {
+            // Taken even when the receiver is being stopped: these bytes have left the device.
             ext->stats.ReceivedCount += n;
             SignalEventsLocked(ext, SERIAL_EV_RXCHAR, done);
             ext->rxLeftOffset = 0;
             ext->rxLeftCount = n;
             DeliverLeftoverLocked(ext, done);
             ServeReadsLocked(ext, done);
-            if (ext->rxPollPeriod != 0) {
-                delay = ext->rxPollPeriod;
-            } else if (ext->rxLeftCount > 0 || !ext->rxAccepting) {
-                delay = 5;
-            }
-        } else {
-            delay = ext->rxPollPeriod != 0 ? 10 : 0;
         }
-        ScheduleCycleLocked(ext, delay);
+        if (!ext->rxRunning || (!NT_SUCCESS(status) && status != STATUS_CANCELLED)) {
+            ext->rxRunning = false;
+        } else {
+            ULONG delay = 0;
+            if (data) {
+                if (ext->rxPollPeriod != 0) {
+                    delay = ext->rxPollPeriod;
+                } else if (ext->rxLeftCount > 0 || !ext->rxAccepting) {
+                    delay = 5;
+                }
+            } else {
+                delay = ext->rxPollPeriod != 0 ? 10 : 0;
+            }
+            ScheduleCycleLocked(ext, delay);
+        }
     }
     CompleteAll(done);
     return STATUS_MORE_PROCESSING_REQUIRED;

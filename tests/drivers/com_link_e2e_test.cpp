@@ -212,5 +212,24 @@ TEST(ComLinkEndToEndRealTime, TransferThroughTheThreadedStack) {
     EXPECT_EQ(monitor::ProbeMonitorUnit(kPortNo, s.Io()), LinkResult::kSuccess);
 }
 
+TEST(ComLinkEndToEndRealTime, UnpluggingEndsAReadThatWouldWaitForever) {
+    Stack s({}, true);
+    host::KernelComPort port(s.stack().kernel());
+    ASSERT_TRUE(port.Open(kPortNo).ok());
+    ASSERT_TRUE(port.SetTimeouts({0, 0, 0, 0, 0}).ok());  // a read waits until it is complete
+    std::size_t got = 1;
+    std::thread reader([&] {
+        std::uint8_t buffer[16];
+        got = port.Read(buffer);
+    });
+    // Whether the read is already waiting or not, the departure must end it.
+    EXPECT_STATUS(STATUS_SUCCESS, s.stack().Unplug(s.pdo()));
+    reader.join();
+    EXPECT_EQ(got, 0u);
+    port.Close();
+    host::KernelComPort again(s.stack().kernel());
+    EXPECT_FALSE(again.Open(kPortNo).ok());
+}
+
 }  // namespace
 }  // namespace ys::test
