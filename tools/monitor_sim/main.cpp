@@ -20,6 +20,7 @@
 #include "tools/monitor_sim/demo_history.h"
 #include "tools/monitor_sim/port_link.h"
 #include "tools/monitor_sim/pty_unit.h"
+#include "tools/monitor_sim/unit_options.h"
 
 namespace ys::monitor_unit {
 namespace {
@@ -47,10 +48,7 @@ constexpr char kUsage[] =
 
 struct Options {
     int port = 0;
-    std::string imageFile;
-    bool demo = false;
-    DemoSite site;
-    FaultConfig fault;
+    UnitOptions unit;
     LineTiming timing;
     std::string portDir;
     std::string dumpFile;
@@ -63,24 +61,9 @@ bool ParseNumber(std::string_view s, T& out) {
     return !s.empty() && ec == std::errc() && p == s.data() + s.size();
 }
 
-// "YYYY-MM" or "YYYY-MM-DD" into its numbers.
-bool ParseDate(std::string_view s, int& y, int& m, int* d) {
-    const std::size_t n = d ? 10 : 7;
-    if (s.size() != n || s[4] != '-' || (d && s[7] != '-')) return false;
-    if (!ParseNumber(s.substr(0, 4), y) || !ParseNumber(s.substr(5, 2), m) || m < 1 || m > 12) {
-        return false;
-    }
-    return !d || (ParseNumber(s.substr(8, 2), *d) && *d >= 1 && *d <= 31);
-}
-
 std::optional<Options> ParseOptions(int argc, char** argv) {
     Options o;
-    const std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    ::localtime_r(&now, &tm);
-    o.site.todayYear = tm.tm_year + 1900;
-    o.site.todayMonth = tm.tm_mon + 1;
-    o.site.todayDay = tm.tm_mday;
+    SetToday(o.unit.site, std::time(nullptr));
 
     auto bad = [](const std::string& what) {
         std::fprintf(stderr, "monitor-sim: %s\n%s", what.c_str(), kUsage);
@@ -93,11 +76,13 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
             return std::string_view(argv[++i]);
         };
         std::optional<std::string_view> v;
+        std::string error;
+        const UnitOption unitOption = ParseUnitOption(a, value, o.unit, error);
+        if (unitOption == UnitOption::kBad) return bad(error);
+        if (unitOption == UnitOption::kTaken) continue;
         if (a == "--help" || a == "-h") {
             std::fputs(kUsage, stdout);
             std::exit(0);
-        } else if (a == "--demo") {
-            o.demo = true;
         } else if (a == "--unpaced") {
             o.timing.paced = false;
         } else if (a == "--quiet") {
@@ -108,27 +93,6 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
             if (!ParseNumber(*v, o.port) || o.port < 1 || o.port > serial::kMaxPortNo) {
                 return bad("--port takes a number from 1 to 255");
             }
-        } else if (a == "--image") {
-            o.imageFile = *v;
-        } else if (a == "--capacity") {
-            std::string text(*v);
-            char* end = nullptr;
-            o.site.capacityKw = std::strtod(text.c_str(), &end);
-            if (text.empty() || *end != '\0' || !(o.site.capacityKw > 0) ||
-                o.site.capacityKw > 1000) {
-                return bad("--capacity takes kW, for example 4.5");
-            }
-        } else if (a == "--install") {
-            if (!ParseDate(*v, o.site.installYear, o.site.installMonth, nullptr) ||
-                o.site.installYear < 1996 || o.site.installYear > 2122) {
-                return bad("--install takes YYYY-MM, from 1996 to 2122");
-            }
-        } else if (a == "--today") {
-            if (!ParseDate(*v, o.site.todayYear, o.site.todayMonth, &o.site.todayDay)) {
-                return bad("--today takes YYYY-MM-DD");
-            }
-        } else if (a == "--fault") {
-            if (!ParseFault(*v, o.fault)) return bad("unknown fault \"" + std::string(*v) + "\"");
         } else if (a == "--pace") {
             if (*v != "frame" && *v != "byte") return bad("--pace takes frame or byte");
             o.timing.wholeFrames = *v == "frame";
@@ -144,7 +108,7 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
             return bad("unknown option " + std::string(a));
         }
     }
-    if (o.demo == !o.imageFile.empty()) return bad("give either --image FILE or --demo");
+    if (o.unit.demo == !o.unit.imageFile.empty()) return bad("give either --image FILE or --demo");
     if (o.port == 0 && o.dumpFile.empty()) return bad("--port N is required");
     if (o.portDir.empty()) o.portDir = serial::PortFolder();
     return o;
@@ -192,28 +156,12 @@ private:
 };
 
 int Run(const Options& o) {
-    std::vector<std::uint8_t> image;
-    if (o.demo) {
-        auto encoded = monitor::EncodeMemoryImage(GenerateDemoHistory(o.site));
-        if (!encoded) {
-            std::fprintf(stderr, "monitor-sim: %s\n", encoded.error().c_str());
-            return 1;
-        }
-        image.assign(encoded->begin(), encoded->end());
-    } else {
-        auto bytes = files::ReadWholeFile(o.imageFile);
-        if (!bytes) {
-            std::fprintf(stderr, "monitor-sim: %s: %s\n", o.imageFile.c_str(),
-                         bytes.error().c_str());
-            return 1;
-        }
-        if (bytes->size() != kImageSize) {
-            std::fprintf(stderr, "monitor-sim: %s: %zu bytes; a memory image has %zu\n",
-                         o.imageFile.c_str(), bytes->size(), kImageSize);
-            return 1;
-        }
-        image.assign(bytes->begin(), bytes->end());
+    auto loaded = LoadUnitImage(o.unit);
+    if (!loaded) {
+        std::fprintf(stderr, "monitor-sim: %s\n", loaded.error().c_str());
+        return 1;
     }
+    const std::vector<std::uint8_t>& image = *loaded;
     if (!o.dumpFile.empty()) {
         const std::string_view bytes(reinterpret_cast<const char*>(image.data()), image.size());
         files::WriteOutcome w = files::WriteFileAtomically(o.dumpFile, bytes);
@@ -237,7 +185,7 @@ int Run(const Options& o) {
         return 1;
     }
 
-    auto unit = PtyUnit::Create(image, o.fault, o.timing);
+    auto unit = PtyUnit::Create(image, o.unit.fault, o.timing);
     if (!unit) {
         std::fprintf(stderr, "monitor-sim: %s\n", unit.error().c_str());
         return 1;
@@ -253,7 +201,7 @@ int Run(const Options& o) {
                                   (o.timing.wholeFrames ? ", whole frames" : ", byte by byte"))
                                      .c_str()
                                : "unpaced",
-                o.demo ? "demo history" : o.imageFile.c_str());
+                o.unit.demo ? "demo history" : o.unit.imageFile.c_str());
     std::fflush(stdout);
 
     // Wake up on time: the default slack of 50 µs adds up over 256 blocks.

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -17,14 +16,13 @@
 #include <string_view>
 #include <vector>
 
-#include "app/monitor/image_encoder.h"
 #include "drivers/host/driver_stack.h"
 #include "drivers/usb/libusb_backend.h"
 #include "drivers/usb/monitor_unit_device.h"
 #include "platform/atomic_file.h"
 #include "platform/paths.h"
 #include "platform/serial.h"
-#include "tools/monitor_sim/demo_history.h"
+#include "tools/monitor_sim/unit_options.h"
 #include "tools/qtxportd/ported_device.h"
 
 namespace ys::portd {
@@ -56,35 +54,12 @@ struct Options {
     std::string portDir;
     bool quiet = false;
     bool simulate = false;
-    std::string imageFile;
-    bool demo = false;
-    monitor_unit::DemoSite site;
-    monitor_unit::FaultConfig fault;
+    monitor_unit::UnitOptions unit;
 };
-
-template <class T>
-bool ParseNumber(std::string_view s, T& out) {
-    const auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
-    return !s.empty() && ec == std::errc() && p == s.data() + s.size();
-}
-
-bool ParseDate(std::string_view s, int& y, int& m, int* d) {
-    const std::size_t n = d ? 10 : 7;
-    if (s.size() != n || s[4] != '-' || (d && s[7] != '-')) return false;
-    if (!ParseNumber(s.substr(0, 4), y) || !ParseNumber(s.substr(5, 2), m) || m < 1 || m > 12) {
-        return false;
-    }
-    return !d || (ParseNumber(s.substr(8, 2), *d) && *d >= 1 && *d <= 31);
-}
 
 std::optional<Options> ParseOptions(int argc, char** argv) {
     Options o;
-    const std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    ::localtime_r(&now, &tm);
-    o.site.todayYear = tm.tm_year + 1900;
-    o.site.todayMonth = tm.tm_mon + 1;
-    o.site.todayDay = tm.tm_mday;
+    monitor_unit::SetToday(o.unit.site, std::time(nullptr));
     bool simulatedOnly = false;
 
     auto bad = [](const std::string& what) {
@@ -98,14 +73,21 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
             return std::string_view(argv[++i]);
         };
         std::optional<std::string_view> v;
+        std::string error;
+        switch (monitor_unit::ParseUnitOption(a, value, o.unit, error)) {
+            case monitor_unit::UnitOption::kBad:
+                return bad(error);
+            case monitor_unit::UnitOption::kTaken:
+                simulatedOnly = true;
+                continue;
+            case monitor_unit::UnitOption::kNotOne:
+                break;
+        }
         if (a == "--help" || a == "-h") {
             std::fputs(kUsage, stdout);
             std::exit(0);
         } else if (a == "--simulate") {
             o.simulate = true;
-        } else if (a == "--demo") {
-            o.demo = true;
-            simulatedOnly = true;
         } else if (a == "--quiet") {
             o.quiet = true;
         } else if (!(v = value())) {
@@ -114,60 +96,17 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
             o.config = *v;
         } else if (a == "--port-dir") {
             o.portDir = *v;
-        } else if (a == "--image") {
-            o.imageFile = *v;
-            simulatedOnly = true;
-        } else if (a == "--capacity") {
-            const std::string text(*v);
-            char* end = nullptr;
-            o.site.capacityKw = std::strtod(text.c_str(), &end);
-            if (text.empty() || *end != '\0' || !(o.site.capacityKw > 0) ||
-                o.site.capacityKw > 1000) {
-                return bad("--capacity takes kW, for example 4.5");
-            }
-            simulatedOnly = true;
-        } else if (a == "--install") {
-            if (!ParseDate(*v, o.site.installYear, o.site.installMonth, nullptr) ||
-                o.site.installYear < 1996 || o.site.installYear > 2122) {
-                return bad("--install takes YYYY-MM, from 1996 to 2122");
-            }
-            simulatedOnly = true;
-        } else if (a == "--today") {
-            if (!ParseDate(*v, o.site.todayYear, o.site.todayMonth, &o.site.todayDay)) {
-                return bad("--today takes YYYY-MM-DD");
-            }
-            simulatedOnly = true;
-        } else if (a == "--fault") {
-            if (!monitor_unit::ParseFault(*v, o.fault)) {
-                return bad("unknown fault \"" + std::string(*v) + "\"");
-            }
-            simulatedOnly = true;
         } else {
             return bad("unknown option " + std::string(a));
         }
     }
-    if (o.simulate && o.demo == !o.imageFile.empty()) {
+    if (o.simulate && o.unit.demo == !o.unit.imageFile.empty()) {
         return bad("--simulate needs either --image FILE or --demo");
     }
     if (!o.simulate && simulatedOnly) return bad("the unit's options need --simulate");
     if (o.config.empty()) o.config = paths::Join(paths::ProgramDir(), "monitor_unit.ini");
     if (o.portDir.empty()) o.portDir = serial::PortFolder();
     return o;
-}
-
-Result<std::vector<std::uint8_t>> LoadImage(const Options& o) {
-    if (o.demo) {
-        auto encoded = monitor::EncodeMemoryImage(monitor_unit::GenerateDemoHistory(o.site));
-        if (!encoded) return Error{encoded.error()};
-        return std::vector<std::uint8_t>(encoded->begin(), encoded->end());
-    }
-    auto bytes = files::ReadWholeFile(o.imageFile);
-    if (!bytes) return Error{o.imageFile + ": " + bytes.error()};
-    if (bytes->size() != monitor_unit::kImageSize) {
-        return Error{o.imageFile + ": " + std::to_string(bytes->size()) +
-                     " bytes; a memory image has " + std::to_string(monitor_unit::kImageSize)};
-    }
-    return std::vector<std::uint8_t>(bytes->begin(), bytes->end());
 }
 
 BridgeEvents Reporting(const Options& o, const std::string& port) {
@@ -200,7 +139,7 @@ int SignalFd() {
 }
 
 int RunSimulated(const Options& o, const PortdConfig& config, int sigFd) {
-    auto image = LoadImage(o);
+    auto image = monitor_unit::LoadUnitImage(o.unit);
     if (!image) {
         std::fprintf(stderr, "qtxportd: %s\n", image.error().c_str());
         return 1;
@@ -211,7 +150,7 @@ int RunSimulated(const Options& o, const PortdConfig& config, int sigFd) {
         return 1;
     }
     usb::MonitorUnitDevice::Options unitOptions;
-    unitOptions.protocolFault = o.fault;
+    unitOptions.protocolFault = o.unit.fault;
     auto unit =
         std::make_shared<usb::MonitorUnitDevice>(stack.kernel().dispatcher(), *image, unitOptions);
     auto device =
@@ -221,7 +160,8 @@ int RunSimulated(const Options& o, const PortdConfig& config, int sigFd) {
         return 1;
     }
     Ready(**device, config,
-          "simulated monitor unit, " + (o.demo ? std::string("demo history") : o.imageFile));
+          "simulated monitor unit, " +
+              (o.unit.demo ? std::string("demo history") : o.unit.imageFile));
     pollfd p{sigFd, POLLIN, 0};
     while (::poll(&p, 1, -1) < 0 && errno == EINTR) {
     }
