@@ -25,7 +25,10 @@ function(ys_add_test)
   endif()
   target_link_libraries(${T_NAME} PRIVATE ys_options ${support} ${T_LIBS} GTest::gtest)
   set_target_properties(${T_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
-  set(props ENVIRONMENT "TZ=Asia/Tokyo;QT_QPA_PLATFORM=offscreen;YS_PROGRAM_DIR=${YS_PROGRAM_DIR};YS_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+  # One value per property: gtest_discover_tests flattens PROPERTIES into one list, so a value
+  # holding ";" would spill into the next property (the test mains set the time zone and the Qt
+  # platform themselves; the folders have compiled-in defaults).
+  set(props ENVIRONMENT "TZ=Asia/Tokyo")
   if(T_LABELS)
     list(APPEND props LABELS "${T_LABELS}")
   endif()
