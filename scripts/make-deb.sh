@@ -7,9 +7,8 @@
 #   --build-dir DIR  packages an existing, already built build folder as it is (install and
 #                    dpkg-deb only; the tests use it with the default preset's build)
 #
-# The package's dependencies come from its binaries (dpkg-shlibdeps), plus what no binary links:
-# the Qt platform plugins and the IPA fonts the program substitutes for its faces (data and
-# plugins, invisible to dpkg-shlibdeps). KEN_ALL.CSV is the one in the build's program folder
+# The package's dependencies come from its binaries (dpkg-shlibdeps), plus the IPA fonts the
+# program substitutes for its faces: they are data, which dpkg-shlibdeps cannot see. KEN_ALL.CSV is the one in the build's program folder
 # when that holds the real file, else whatever scripts/install-ken-all.sh finds.
 set -euo pipefail
 
@@ -79,10 +78,11 @@ find "$root" -type f -exec sh -c 'head -c 4 "$1" | grep -q "ELF"' _ {} \; -exec 
 mkdir -p "$stage/debian"
 printf 'Source: yieldscope\n\nPackage: yieldscope\nArchitecture: any\n' >"$stage/debian/control"
 mapfile -t elfs < <(find "$root" -type f -perm -u+x -exec sh -c 'head -c 4 "$1" | grep -q ELF' _ {} \; -print)
-shlibs=$(cd "$stage" && dpkg-shlibdeps -O "${elfs[@]}" 2>/dev/null | sed -n 's/^shlibs:Depends=//p')
-[[ -n "$shlibs" ]] || { say "dpkg-shlibdeps found no libraries"; exit 1; }
-# Loaded at run time or read as data, so no binary names them.
-depends="$shlibs, qt6-qpa-plugins, fonts-ipafont-gothic, fonts-ipafont-mincho"
+shlibs=$(cd "$stage" && dpkg-shlibdeps -O "${elfs[@]}" 2>"$stage/shlibdeps.log" |
+  sed -n 's/^shlibs:Depends=//p')
+[[ -n "$shlibs" ]] || { cat "$stage/shlibdeps.log" >&2; say "dpkg-shlibdeps found no libraries"; exit 1; }
+# Read as data, so no binary names them.
+depends="$shlibs, fonts-ipafont-gothic, fonts-ipafont-mincho"
 
 install -d -m 755 "$root/DEBIAN"
 size=$(du -sk --apparent-size "$root/usr" | cut -f1)
