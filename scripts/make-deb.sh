@@ -70,6 +70,8 @@ doc=$root/usr/share/doc/yieldscope
 install -d -m 755 "$doc"
 install -m 644 "$repo/packaging/debian/copyright" "$doc/copyright"
 gzip -9n <"$repo/packaging/debian/changelog" >"$doc/changelog.gz"
+install -d -m 755 "$root/usr/share/lintian/overrides"
+install -m 644 "$repo/packaging/debian/lintian-overrides" "$root/usr/share/lintian/overrides/yieldscope"
 find "$root/usr/share/man" -type f ! -name '*.gz' -exec gzip -9n {} +
 chmod -R u=rwX,go=rX "$root"
 find "$root" -type f -exec sh -c 'head -c 4 "$1" | grep -q "ELF"' _ {} \; -exec chmod 755 {} \;
@@ -78,6 +80,8 @@ find "$root" -type f -exec sh -c 'head -c 4 "$1" | grep -q "ELF"' _ {} \; -exec 
 mkdir -p "$stage/debian"
 printf 'Source: yieldscope\n\nPackage: yieldscope\nArchitecture: any\n' >"$stage/debian/control"
 mapfile -t elfs < <(find "$root" -type f -perm -u+x -exec sh -c 'head -c 4 "$1" | grep -q ELF' _ {} \; -print)
+# As the distribution's packages do: no compiler notes in the binaries.
+strip --remove-section=.comment --remove-section=.note "${elfs[@]}"
 shlibs=$(cd "$stage" && dpkg-shlibdeps -O "${elfs[@]}" 2>"$stage/shlibdeps.log" |
   sed -n 's/^shlibs:Depends=//p')
 [[ -n "$shlibs" ]] || { cat "$stage/shlibdeps.log" >&2; say "dpkg-shlibdeps found no libraries"; exit 1; }
