@@ -38,11 +38,16 @@ if [[ -z "$build" ]]; then
   launcher=()
   command -v ccache >/dev/null &&
     launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
-  CFLAGS="$(dpkg-buildflags --get CFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
-  CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
-  LDFLAGS="$(dpkg-buildflags --get LDFLAGS)" \
-    cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-      -DYS_BUILD_TESTS=OFF -DYS_BUILD_BENCH=OFF "${launcher[@]}" >/dev/null
+  # The distribution's flags, with every hardening feature; given as cache values so that a
+  # second run follows changes of them.
+  export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+  cppflags=$(dpkg-buildflags --get CPPFLAGS)
+  ldflags=$(dpkg-buildflags --get LDFLAGS)
+  cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+    -DYS_BUILD_TESTS=OFF -DYS_BUILD_BENCH=OFF "${launcher[@]}" \
+    "-DCMAKE_C_FLAGS=$(dpkg-buildflags --get CFLAGS) $cppflags" \
+    "-DCMAKE_CXX_FLAGS=$(dpkg-buildflags --get CXXFLAGS) $cppflags" \
+    "-DCMAKE_EXE_LINKER_FLAGS=$ldflags" "-DCMAKE_SHARED_LINKER_FLAGS=$ldflags" >/dev/null
   cmake --build "$build"
 fi
 [[ -f "$build/CMakeCache.txt" ]] || { say "$build: not a configured build folder"; exit 1; }
