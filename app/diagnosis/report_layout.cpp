@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <string_view>
 
 #include "app/diagnosis/verdict.h"
+#include "app/local_time.h"
 #include "platform/codepage.h"
 
 namespace ys {
@@ -163,6 +165,13 @@ ReportLayout LayoutDiagnosisReport(int width, int height, const UserData& data, 
         }
     }
     return l;
+}
+
+std::string ReportFileName(std::int64_t today) {
+    const LocalDateTime d = ToLocal(today);
+    char date[16];
+    std::snprintf(date, sizeof date, "_%04d%02d%02d.pdf", d.year, d.month, d.day);
+    return std::string(kReportDocumentName) + date;
 }
 
 }  // namespace ys

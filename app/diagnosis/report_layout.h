@@ -41,6 +41,9 @@ struct ReportLayout {
 inline constexpr const char* kReportFontFace = "ＭＳ ゴシック";
 inline constexpr const char* kReportDocumentName = "ヘリオミル結果";
 
+// The name a printed-to-file report is proposed under: "ヘリオミル結果_YYYYMMDD.pdf" (local date).
+std::string ReportFileName(std::int64_t today);
+
 ReportLayout LayoutDiagnosisReport(int width, int height, const UserData& data, int verdict);
 
 }  // namespace ys

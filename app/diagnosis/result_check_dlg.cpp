@@ -1,7 +1,10 @@
 #include "app/diagnosis/result_check_dlg.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -19,6 +22,7 @@
 #include "app/fonts.h"
 #include "app/message_box.h"
 #include "app/wait_cursor.h"
+#include "platform/paths.h"
 
 namespace ys::gui {
 namespace {
@@ -36,9 +40,15 @@ QFont VerdictFont() {
     return FaceFont(QStringLiteral("ＭＳ Ｐゴシック"), 16);
 }
 
-std::unique_ptr<QPrinter> ChoosePrinter(QWidget* parent) {
+std::unique_ptr<QPrinter> ChoosePrinter(QWidget* parent, const QString& proposedFile) {
     auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    // Without a printer the file is the only output: the dialog then starts from this name.
+    if (printer->outputFormat() == QPrinter::PdfFormat) printer->setOutputFileName(proposedFile);
     QPrintDialog dialog(printer.get(), parent);
+    // With a printer the output stays on it, and the file name is proposed in case the user
+    // switches to a file (the dialog's own proposal is print.pdf in the current folder).
+    if (auto* fileName = dialog.findChild<QLineEdit*>(QStringLiteral("filename")))
+        fileName->setText(proposedFile);
     // All pages only. Printing to a file stays on offer: on a desktop without a printer it is
     // the one way to get the report (as a PDF).
     dialog.setOption(QAbstractPrintDialog::PrintSelection, false);
@@ -83,7 +93,8 @@ private:
 };
 
 CResultCheckDlg::CResultCheckDlg(CYieldscopeDlg& mainWindow, CYieldscopeApp& app, QWidget* parent)
-    : CSubDlg(mainWindow, app, parent), chooser_(ChoosePrinter) {
+    : CSubDlg(mainWindow, app, parent),
+      chooser_([this](QWidget* owner) { return ChoosePrinter(owner, ProposedReportFile()); }) {
     // The substituted fonts run wider than the template's face: labels grow to their text
     // instead of being cut, and the legend keeps its right edge so that it stays on the page.
     QLabel* caption = MakeLabel(this, "シミュレーション値と実発電量の比較");
@@ -190,6 +201,13 @@ void CResultCheckDlg::OnPrint() {
     WaitCursor wait;
     // Printer faults are the printing system's to report.
     (void)PaintDiagnosisReport(*printer, app().data(), verdict_);
+}
+
+QString CResultCheckDlg::ProposedReportFile() const {
+    // The documents folder when the user has one, else the home folder.
+    QString folder = QString::fromStdString(paths::DocumentsDir());
+    if (!QFileInfo(folder).isDir()) folder = QDir::homePath();
+    return QDir(folder).filePath(QString::fromStdString(ReportFileName(app().Now())));
 }
 
 void CResultCheckDlg::OnNext() {

@@ -28,6 +28,9 @@ public:
     void OnNext();
 
     int verdict() const { return verdict_; }
+    // The file a report printed to a file is proposed under: the documents folder,
+    // "ヘリオミル結果_YYYYMMDD.pdf" with today's date.
+    QString ProposedReportFile() const;
 
     // The print dialog: returns the chosen printer set up for the report, or null when the
     // user cancelled. Tests hand in a printer that writes a PDF file.

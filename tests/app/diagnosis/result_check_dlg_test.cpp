@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPrintDialog>
 #include <QPrinter>
 #include <QPushButton>
+#include <QTimer>
 
 #include "app/app_data.h"
 #include "app/diagnosis/verdict.h"
@@ -181,6 +185,42 @@ TEST_F(ResultCheckDlgTest, PrintGoesToTheChosenPrinterAndCancelPrintsNothing) {
     const std::string bytes = test::ReadFile(pdf.toStdString());
     EXPECT_EQ(bytes.substr(0, 5), "%PDF-");
     EXPECT_NE(bytes.find("/Title"), std::string::npos);
+}
+
+// Printing to a file proposes the report's name with today's date in the documents folder (the
+// one of user-dirs.dirs), or in the home folder when there is none; never the toolkit's print.pdf.
+TEST_F(ResultCheckDlgTest, PrintToFileProposesTheDatedReportInTheDocumentsFolder) {
+    const std::string home = dir.File("home");
+    test::ScopedEnv homeEnv("HOME", home);
+    test::ScopedEnv configEnv("XDG_CONFIG_HOME", home + "/.config");
+    dir.Write("home/.keep", "");
+    ShowPage();
+    page->RunDiagnosis();
+
+    EXPECT_EQ(page->ProposedReportFile().toStdString(), home + "/ヘリオミル結果_20260120.pdf");
+    dir.Write("home/.config/user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"$HOME/文書\"\n");
+    dir.Write("home/文書/.keep", "");
+    const std::string proposed = home + "/文書/ヘリオミル結果_20260120.pdf";
+    EXPECT_EQ(page->ProposedReportFile().toStdString(), proposed);
+
+    // The real print dialog shows it; cancelling prints nothing.
+    QString shown;
+    QTimer::singleShot(0, [&] {
+        QPrintDialog* dialog = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* d = qobject_cast<QPrintDialog*>(w); d && d->isVisible()) dialog = d;
+        }
+        if (!dialog) {  // not the print dialog: close whatever came, the check below fails
+            if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+            return;
+        }
+        if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("filename")))
+            shown = name->text();
+        dialog->reject();
+    });
+    page->printButton()->click();
+    EXPECT_EQ(shown.toStdString(), proposed);
+    EXPECT_TRUE(test::ReadFile(proposed).empty());
 }
 
 }  // namespace
