@@ -32,6 +32,7 @@ int CmdDiagnose(const Context& ctx, Args args);
 int CmdReport(const Context& ctx, Args args);  // needs Qt Gui
 #endif
 int CmdSimulate(const Context& ctx, Args args);
+int CmdOutlook(const Context& ctx, Args args);
 
 // Prints "yieldscope-cli: <text>" on stderr.
 void PrintError(const std::string& text);
