@@ -58,7 +58,7 @@ int CmdOutlook(const Context& ctx, Args args) {
         PrintError(kUsage);
         return kExitUsage;
     }
-#ifndef YS_CLI_OUTLOOK_PDF
+#ifndef YS_CLI_REPORT
     if (!pdf.empty()) {
         PrintError("this build draws no PDF");
         return kExitUsage;
@@ -89,9 +89,9 @@ int CmdOutlook(const Context& ctx, Args args) {
         return kExitFailure;
     }
     const Outlook outlook = BuildOutlook(*data, *range);
-#ifdef YS_CLI_OUTLOOK_PDF
+#ifdef YS_CLI_REPORT
     if (!pdf.empty()) {
-        if (int rc = WriteOutlookPdf(*data, outlook, pdf); rc != kExitOk) return rc;
+        if (int rc = WriteOutlookPdf(outlook, pdf); rc != kExitOk) return rc;
     }
 #endif
     if (json) {
