@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <memory>
 
 #include "engine/generation.h"
 #include "engine/solar_model.h"
@@ -15,33 +14,22 @@ constexpr double kSunsetBranchDeg = 81.4;
 constexpr double kMinClearness = 0.3;
 constexpr double kMaxClearness = 0.8;
 
-// The month values of `month` for a horizontal surface.
-std::unique_ptr<SimulationContext> PreparedMonth(const SimulationContext& prepared, int month) {
-    auto ctx = std::make_unique<SimulationContext>(prepared);
-    ctx->month = month;
-    ctx->currentTilt = 0;
-    ctx->currentAzimuth = 0;
-    PrepareMonth(*ctx);
-    return ctx;
-}
-
 }  // namespace
 
 GenerationTotals Simulate(const SimulationContext& prepared) {
-    auto ctx = std::make_unique<SimulationContext>(prepared);
-    RunCalculation(*ctx);
-    return GenerationTotals{ctx->totalMonthly, ctx->totalHourly};
+    const GenerationResult result = Calculate(prepared);
+    return GenerationTotals{result.totalMonthly, result.totalHourly};
 }
 
 double ExtraterrestrialDaily(const SimulationContext& prepared, int month) {
-    const auto ctx = PreparedMonth(prepared, month);
+    const PreparedMonth pm = PrepareMonth(prepared, month, Surface{});
     double sum = 0;
-    for (int h = 0; h < kHours; ++h) sum += ctx->extraterrestrial * CosZenith(*ctx, h);
+    for (int h = 0; h < kHours; ++h) sum += pm.extraterrestrial * CosZenith(pm, h);
     return sum * prepared.globalDivisor;
 }
 
 double SunsetHourAngle(const SimulationContext& prepared, int month) {
-    return PreparedMonth(prepared, month)->sunsetHourAngle;
+    return PrepareMonth(prepared, month, Surface{}).sunsetHourAngle;
 }
 
 double MonthlyDiffuseFraction(double clearness, double sunsetHourAngleDeg) {

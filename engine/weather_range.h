@@ -11,8 +11,7 @@
 namespace ys::gencalc {
 
 // The installation's expected generation from a context that holds the constants and a request.
-// The context is not touched: every call starts from the same inputs, so runs cannot leak into
-// each other.
+// The context is only read: runs cannot leak into each other.
 struct GenerationTotals {
     MonthTable monthly{};  // kWh
     HourTable hourly{};    // kWh per clock hour, summed over the month's days
