@@ -210,8 +210,9 @@ void CResultCheckDlg::OnOutlook() {
         return HouseholdWeatherRange(app().userInfo, app().programDir);
     }();
     if (!range) {
-        MessageBox::Error(this, QStringLiteral("天候との比較に必要なデータを読み込めませんでした。\n") +
-                                    Q(range.error()));
+        MessageBox::Error(this,
+                          QStringLiteral("天候との比較に必要なデータを読み込めませんでした。\n") +
+                              Q(range.error()));
         return;
     }
     COutlookDlg dialog(BuildOutlook(app().data(), *range), this);
