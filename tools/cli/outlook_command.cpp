@@ -85,7 +85,7 @@ int CmdOutlook(const Context& ctx, Args args) {
     }
     auto range = HouseholdWeatherRange(data->userInfo, ctx.programDir);
     if (!range) {
-        PrintError(range.error() + " (the weather's range needs it)");
+        PrintError(range.error());
         return kExitFailure;
     }
     const Outlook outlook = BuildOutlook(*data, *range);
