@@ -35,8 +35,6 @@ bool UsableDivisor(double d) {
 }  // namespace
 
 int LoadConstants(SimulationContext& ctx, const ys::profile::Document& file) {
-    ctx.month = 0;
-
     if (!ReadIntegers("月間日数", file, ctx, ctx.daysInMonth) ||
         !ReadIntegers("通し日付", file, ctx, ctx.monthDay) ||
         !ReadReals("素子温度上昇損失補正係数", file, ctx, ctx.temperatureFactor) ||
@@ -65,8 +63,8 @@ int LoadConstants(SimulationContext& ctx, const ys::profile::Document& file) {
     ctx.diffuseDaily = {};
     ctx.albedoWeight = {};
     ctx.shadowFactor = {};
-    ctx.lineMonthly = {};
-    ctx.lineHourly = {};
+    ctx.totalMonthly = {};
+    ctx.totalHourly = {};
     return 0;
 }
 

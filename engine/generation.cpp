@@ -31,86 +31,84 @@ bool HasMixedOrientation(const SimulationContext& ctx, int pc) {
 
 double MountingFactor(const SimulationContext& ctx) {
     switch (ctx.systemType) {
-        case kTallow:
+        case SystemType::kTallow:
             return ctx.roofMaterialFactor;
-        case kMeridianG:
+        case SystemType::kMeridianG:
             return ctx.flatRoofFactor;
-        default:
-            return ctx.pitchedRoofFactor;
+        case SystemType::kKestrel:
+        case SystemType::kMeridianR:
+            break;
     }
-}
-
-// Nothing of the previous line or month may leak into this one.
-void ClearMonthValues(SimulationContext& ctx) {
-    ctx.currentTilt = ctx.currentAzimuth = 0;
-    ctx.albedo = ctx.extraterrestrial = ctx.dayAngle = ctx.reflectedDaily = 0;
-    ctx.equationOfTime = ctx.declination = ctx.sunsetHourAngle = 0;
-    ctx.ratioA = ctx.ratioB = ctx.tiltedDaily = 0;
-    ctx.diffuseRatioSum = ctx.globalRatioSum = 0;
-    ctx.cosSunset = ctx.sunsetDenominator = 0;
-    ctx.cosTilt = 1;
-    ctx.zenith0 = ctx.zenith1 = 0;
-    ctx.incidence0 = ctx.incidence1 = ctx.incidence2 = 0;
-    ctx.hourCos = {};
-    ctx.hourSin = {};
-    ctx.surfaceHours = {};
+    return ctx.pitchedRoofFactor;
 }
 
 }  // namespace
 
-int RunCalculation(SimulationContext& ctx) {
+PowerConditionerFlags MixedOrientation(const SimulationContext& ctx) {
+    PowerConditionerFlags out{};
     for (int k = 0; k < kMaxPowerConditioners; ++k) {
-        ctx.mixedOrientation[static_cast<std::size_t>(k)] =
-            k < ctx.pcCount && HasMixedOrientation(ctx, k);
+        out[static_cast<std::size_t>(k)] = k < ctx.pcCount && HasMixedOrientation(ctx, k);
     }
-    ctx.totalMonthly = {};
-    ctx.totalHourly = {};
-    for (int j = 0; j < ctx.lineCount; ++j) {
-        CalculateLine(ctx, j);
+    return out;
+}
+
+GenerationResult Calculate(const SimulationContext& inputs) {
+    GenerationResult out;
+    out.mixedOrientation = MixedOrientation(inputs);
+    for (int j = 0; j < inputs.lineCount; ++j) {
+        const LineGeneration line = CalculateLine(inputs, j, out.mixedOrientation);
         for (std::size_t m = 0; m < kMonths; ++m) {
-            ctx.totalMonthly[m] += ctx.lineMonthly[m];
-            for (std::size_t h = 0; h < kHours; ++h) ctx.totalHourly[m][h] += ctx.lineHourly[m][h];
+            out.totalMonthly[m] += line.monthly[m];
+            for (std::size_t h = 0; h < kHours; ++h) out.totalHourly[m][h] += line.hourly[m][h];
         }
     }
+    return out;
+}
+
+int RunCalculation(SimulationContext& ctx) {
+    const GenerationResult result = Calculate(ctx);
+    ctx.mixedOrientation = result.mixedOrientation;
+    ctx.totalMonthly = result.totalMonthly;
+    ctx.totalHourly = result.totalHourly;
     return 0;
 }
 
-void CalculateLine(SimulationContext& ctx, int lineIndex) {
+LineGeneration CalculateLine(const SimulationContext& ctx, int lineIndex,
+                             const PowerConditionerFlags& mixed) {
     const LineRecord line = ctx.lines[static_cast<std::size_t>(lineIndex)];
-    ClearMonthValues(ctx);
-    ctx.currentTilt = line.tiltRad;
-    ctx.currentAzimuth = line.azimuthRad;
+    const Surface surface{line.tiltRad, line.azimuthRad};
 
     // A line of a power conditioner that does not exist has no efficiency and generates nothing;
     // the request reader refuses such lines before they get here.
     const bool knownPc = line.pcIndex >= 0 && line.pcIndex < kMaxPowerConditioners;
     const auto pc = static_cast<std::size_t>(knownPc ? line.pcIndex : 0);
     const double capacity = line.lineKw;
-    const double loss = line.hasBooster == 1                  ? ctx.boosterLoss
-                        : knownPc && ctx.mixedOrientation[pc] ? ctx.mixedOrientationLoss
-                                                              : ctx.noLossFactor;
+    const double loss = line.hasBooster == 1   ? ctx.boosterLoss
+                        : knownPc && mixed[pc] ? ctx.mixedOrientationLoss
+                                               : ctx.noLossFactor;
     const double mounting = MountingFactor(ctx);
     const double efficiency = knownPc ? ctx.pcEfficiency[pc] : 0;
 
+    LineGeneration out;
     for (int m = 0; m < kMonths; ++m) {
         const auto i = static_cast<std::size_t>(m);
-        ctx.month = m;
-        PrepareMonth(ctx);
-        const double s = SumTiltedDaily(ctx);
-        ctx.lineMonthly[i] = capacity * s * ctx.temperatureFactor[i] * ctx.wiringSoilingFactor *
-                             ctx.shadowFactor[i] * mounting * loss * efficiency *
-                             ctx.daysInMonth[i];
+        const PreparedMonth pm = PrepareMonth(ctx, m, surface);
+        const SurfaceDay day = SumTiltedDaily(pm);
+        const double s = day.tiltedDaily;
+        out.monthly[i] = capacity * s * ctx.temperatureFactor[i] * ctx.wiringSoilingFactor *
+                         ctx.shadowFactor[i] * mounting * loss * efficiency * ctx.daysInMonth[i];
         for (int h = 0; h < kHours; ++h) {
             // Without insolation the share of each hour is 0/0: the month has no generation.
             double v = 0;
             if (s != 0) {
-                const SurfaceHour& hour = ctx.surfaceHours[static_cast<std::size_t>(h)];
-                v = (hour.globalShare * ctx.reflectedDaily + hour.diffuse + hour.beam) *
-                    ctx.lineMonthly[i] / s;
+                const SurfaceHour& hour = day.hours[static_cast<std::size_t>(h)];
+                v = (hour.globalShare * pm.reflectedDaily + hour.diffuse + hour.beam) *
+                    out.monthly[i] / s;
             }
-            ctx.lineHourly[i][static_cast<std::size_t>(h)] = v < 0 ? 0 : v;
+            out.hourly[i][static_cast<std::size_t>(h)] = v < 0 ? 0 : v;
         }
     }
+    return out;
 }
 
 bool ResultsAreValid(const SimulationContext& ctx) {

@@ -6,12 +6,30 @@
 
 namespace ys::gencalc {
 
-// Sets the mixed-orientation flag of each power conditioner, then fills totalMonthly and
-// totalHourly from every line. Returns 0.
-int RunCalculation(SimulationContext& ctx);
+using PowerConditionerFlags = std::array<bool, kMaxPowerConditioners>;
 
-// Fills lineMonthly and lineHourly for line `lineIndex`; uses the mixed-orientation flags.
-void CalculateLine(SimulationContext& ctx, int lineIndex);
+// Per power conditioner: whether its lines face different directions.
+PowerConditionerFlags MixedOrientation(const SimulationContext& inputs);
+
+// One line's generation per month and per clock hour (kWh over the month's days).
+struct LineGeneration {
+    MonthTable monthly{};
+    HourTable hourly{};
+};
+// Line `lineIndex` of the request; `mixed` selects its loss factor.
+LineGeneration CalculateLine(const SimulationContext& inputs, int lineIndex,
+                             const PowerConditionerFlags& mixed);
+
+// The whole installation: the mixed-orientation flags and the totals over all lines.
+struct GenerationResult {
+    PowerConditionerFlags mixedOrientation{};
+    MonthTable totalMonthly{};
+    HourTable totalHourly{};
+};
+GenerationResult Calculate(const SimulationContext& inputs);
+
+// Calculate, its result stored in the context for the result file. Returns 0.
+int RunCalculation(SimulationContext& ctx);
 
 // True when every total is a finite number and each monthly total fits a 32-bit integer, so the
 // results can be written as they are.

@@ -18,12 +18,12 @@ Error ListFailure(int result, std::string_view section, std::string_view key) {
     return Error{result == kListMissing ? where + " is missing" : where + " does not fit"};
 }
 
-std::int32_t SystemTypeOf(std::string_view keyword) {
+SystemType SystemTypeOf(std::string_view keyword) {
     // Compared case-sensitively; anything else is the first product line.
-    if (keyword == "TALLOW") return kTallow;
-    if (keyword == "MERIDIAN-R") return kMeridianR;
-    if (keyword == "MERIDIAN-G") return kMeridianG;
-    return kKestrel;
+    if (keyword == "TALLOW") return SystemType::kTallow;
+    if (keyword == "MERIDIAN-R") return SystemType::kMeridianR;
+    if (keyword == "MERIDIAN-G") return SystemType::kMeridianG;
+    return SystemType::kKestrel;
 }
 
 int ReadInt(std::string_view section, std::string_view key, int def,

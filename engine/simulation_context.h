@@ -1,5 +1,5 @@
-// The engine's one calculation context: the request, the constants, the working values of the
-// month being calculated and the results of a single gencalc run.
+// The engine's inputs as the request and constants files give them, and the results of a
+// single gencalc run. The calculation itself works on values (solar_model.h, generation.h).
 #pragma once
 
 #include <array>
@@ -19,7 +19,8 @@ inline constexpr int kListFields = 16;
 inline constexpr std::size_t kListFieldChars = 255;
 inline constexpr std::size_t kProfileValueChars = 1023;
 
-enum SystemType : std::int32_t {
+// The product line; every unknown keyword counts as KESTREL.
+enum class SystemType : std::int32_t {
     kKestrel = 1,
     kTallow = 2,
     kMeridianR = 3,
@@ -48,7 +49,7 @@ using HourTable = std::array<std::array<double, kHours>, kMonths>;
 
 struct SimulationContext {
     // The request.
-    std::int32_t systemType = kKestrel;
+    SystemType systemType = SystemType::kKestrel;
     std::int32_t pcCount = 0;
     std::array<double, kMaxPowerConditioners> pcEfficiency{};
     std::array<bool, kMaxPowerConditioners> mixedOrientation{};
@@ -85,40 +86,7 @@ struct SimulationContext {
     double boosterLoss = 0;
     double noLossFactor = 0;
 
-    // Working values of the line and month being calculated.
-    std::int32_t month = 0;
-    double currentTilt = 0;     // radians
-    double currentAzimuth = 0;  // radians
-    double albedo = 0;
-    double extraterrestrial = 0;
-    double dayAngle = 0;  // degrees
-    double reflectedDaily = 0;
-    double equationOfTime = 0;   // hours
-    double declination = 0;      // degrees
-    double sunsetHourAngle = 0;  // degrees
-    double ratioA = 0;
-    double ratioB = 0;
-    double tiltedDaily = 0;
-    // Sums over the day of the diffuse and global ratios, so the shares need not redo them.
-    double diffuseRatioSum = 0;
-    double globalRatioSum = 0;
-    // The month's and surface's trigonometric terms, so that an hour costs one cosine and one
-    // sine: cos θz = zenith0 + zenith1 cos ω, cos θ = incidence0 + incidence1 cos ω +
-    // incidence2 sin ω.
-    double cosSunset = 0;
-    double sunsetDenominator = 0;  // sin ωs − ωs cos ωs, ωs in radians
-    double cosTilt = 1;
-    double zenith0 = 0, zenith1 = 0;
-    double incidence0 = 0, incidence1 = 0, incidence2 = 0;
-    // cos ω and sin ω at each hour's midpoint, and each hour on the surface as SumTiltedDaily
-    // found it.
-    std::array<double, kHours> hourCos{};
-    std::array<double, kHours> hourSin{};
-    std::array<SurfaceHour, kHours> surfaceHours{};
-
-    // The results.
-    MonthTable lineMonthly{};
-    HourTable lineHourly{};
+    // The run's results, as the result file writes them.
     MonthTable totalMonthly{};
     HourTable totalHourly{};
 };

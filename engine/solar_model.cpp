@@ -35,15 +35,14 @@ double NonNegative(double v) {
 }
 
 // Liu and Jordan's ratio for an hour whose midpoint hour angle has the cosine `cosOmega`.
-double DiffuseRatioAt(const SimulationContext& ctx, double cosOmega) {
+double DiffuseRatioAt(const PreparedMonth& pm, double cosOmega) {
     // Polar night: the sun never rises and the ratio would be 0/0.
-    if (!(ctx.sunsetDenominator > 0)) return 0;
-    return NonNegative(kPiOver24 * (kHourMeanCos * cosOmega - ctx.cosSunset) /
-                       ctx.sunsetDenominator);
+    if (!(pm.sunsetDenominator > 0)) return 0;
+    return NonNegative(kPiOver24 * (kHourMeanCos * cosOmega - pm.cosSunset) / pm.sunsetDenominator);
 }
 
-double GlobalRatioAt(const SimulationContext& ctx, double cosOmega, double diffuseRatio) {
-    return NonNegative((ctx.ratioA + ctx.ratioB * cosOmega) * diffuseRatio);
+double GlobalRatioAt(const PreparedMonth& pm, double cosOmega, double diffuseRatio) {
+    return NonNegative((pm.ratioA + pm.ratioB * cosOmega) * diffuseRatio);
 }
 
 double Share(double ratio, double sum) {
@@ -52,119 +51,124 @@ double Share(double ratio, double sum) {
 
 }  // namespace
 
-void PrepareMonth(SimulationContext& ctx) {
-    const auto m = static_cast<std::size_t>(ctx.month);
+PreparedMonth PrepareMonth(const SimulationContext& ctx, int month, Surface surface) {
+    const auto m = static_cast<std::size_t>(month);
     const int n = ctx.monthDay[m];
     const double w = ctx.albedoWeight[m];
     const auto& e = ctx.eotCoefficients;
     const auto& d = ctx.declinationCoefficients;
 
-    ctx.albedo = (1 - w) * ctx.albedoConstants[0] + w * ctx.albedoConstants[1];
-    // The day count here has always been n - 2, one less than the day angle's.
-    ctx.extraterrestrial =
-        ctx.solarConstant * (1 + ctx.directCoefficient * CosDeg((n - 2) * kDayAngleStep));
-    ctx.reflectedDaily = (1 - std::cos(ctx.currentTilt)) * ctx.globalDaily[m] * ctx.albedo * 0.5;
-    ctx.dayAngle = (n - 1) * kDayAngleStep;
+    PreparedMonth pm;
+    pm.month = month;
+    pm.surface = surface;
+    pm.longitude = ctx.longitude;
+    pm.global = ctx.globalDaily[m];
+    pm.diffuse = ctx.diffuseDaily[m];
 
-    const double g = ctx.dayAngle;
-    ctx.equationOfTime =
+    pm.albedo = (1 - w) * ctx.albedoConstants[0] + w * ctx.albedoConstants[1];
+    // The day count here has always been n - 2, one less than the day angle's.
+    pm.extraterrestrial =
+        ctx.solarConstant * (1 + ctx.directCoefficient * CosDeg((n - 2) * kDayAngleStep));
+    pm.reflectedDaily = (1 - std::cos(surface.tilt)) * pm.global * pm.albedo * 0.5;
+    pm.dayAngle = (n - 1) * kDayAngleStep;
+
+    const double g = pm.dayAngle;
+    pm.equationOfTime =
         (e[0] + e[1] * CosDeg(g) - e[2] * SinDeg(g) - e[3] * CosDeg(2 * g) - e[4] * SinDeg(2 * g)) /
         60;
-    ctx.declination =
+    pm.declination =
         (d[0] - d[1] * CosDeg(g) + d[2] * SinDeg(g) - d[3] * CosDeg(2 * g) + d[4] * SinDeg(2 * g)) *
         kRadToDeg;
 
     // Beyond the polar circles the sun does not set (argument below -1) or does not rise
     // (above 1) on this day.
     const double cosSunset =
-        std::clamp(-std::tan(ctx.latitude) * std::tan(ctx.declination * kDegToRad), -1.0, 1.0);
-    ctx.sunsetHourAngle = std::acos(cosSunset) * kRadToDeg;
+        std::clamp(-std::tan(ctx.latitude) * std::tan(pm.declination * kDegToRad), -1.0, 1.0);
+    pm.sunsetHourAngle = std::acos(cosSunset) * kRadToDeg;
 
-    const double s = SinDeg(ctx.sunsetHourAngle - 60);
-    ctx.ratioA = ctx.hourAngleA[0] + ctx.hourAngleA[1] * s;
-    ctx.ratioB = ctx.hourAngleB[0] - ctx.hourAngleB[1] * s;
+    const double s = SinDeg(pm.sunsetHourAngle - 60);
+    pm.ratioA = ctx.hourAngleA[0] + ctx.hourAngleA[1] * s;
+    pm.ratioB = ctx.hourAngleB[0] - ctx.hourAngleB[1] * s;
 
-    const double sunsetRad = ctx.sunsetHourAngle * kDegToRad;
-    ctx.cosSunset = std::cos(sunsetRad);
-    ctx.sunsetDenominator = std::sin(sunsetRad) - sunsetRad * std::cos(sunsetRad);
+    const double sunsetRad = pm.sunsetHourAngle * kDegToRad;
+    pm.cosSunset = std::cos(sunsetRad);
+    pm.sunsetDenominator = std::sin(sunsetRad) - sunsetRad * std::cos(sunsetRad);
 
     const double sinPhi = std::sin(ctx.latitude);
     const double cosPhi = std::cos(ctx.latitude);
-    const double sinDelta = SinDeg(ctx.declination);
-    const double cosDelta = CosDeg(ctx.declination);
-    const double sinBeta = std::sin(ctx.currentTilt);
-    const double cosBeta = std::cos(ctx.currentTilt);
-    const double sinGamma = std::sin(ctx.currentAzimuth);
-    const double cosGamma = std::cos(ctx.currentAzimuth);
-    ctx.cosTilt = cosBeta;
-    ctx.zenith0 = sinPhi * sinDelta;
-    ctx.zenith1 = cosPhi * cosDelta;
-    ctx.incidence0 = sinDelta * (sinPhi * cosBeta - cosPhi * sinBeta * cosGamma);
-    ctx.incidence1 = cosDelta * (cosPhi * cosBeta + sinPhi * sinBeta * cosGamma);
-    ctx.incidence2 = cosDelta * sinBeta * sinGamma;
+    const double sinDelta = SinDeg(pm.declination);
+    const double cosDelta = CosDeg(pm.declination);
+    const double sinBeta = std::sin(surface.tilt);
+    const double cosBeta = std::cos(surface.tilt);
+    const double sinGamma = std::sin(surface.azimuth);
+    const double cosGamma = std::cos(surface.azimuth);
+    pm.cosTilt = cosBeta;
+    pm.zenith0 = sinPhi * sinDelta;
+    pm.zenith1 = cosPhi * cosDelta;
+    pm.incidence0 = sinDelta * (sinPhi * cosBeta - cosPhi * sinBeta * cosGamma);
+    pm.incidence1 = cosDelta * (cosPhi * cosBeta + sinPhi * sinBeta * cosGamma);
+    pm.incidence2 = cosDelta * sinBeta * sinGamma;
 
-    ctx.diffuseRatioSum = 0;
-    ctx.globalRatioSum = 0;
     for (int h = 0; h < kHours; ++h) {
         const auto i = static_cast<std::size_t>(h);
-        const double omega = HourAngle(ctx, h) * kDegToRad;
-        ctx.hourCos[i] = std::cos(omega);
-        ctx.hourSin[i] = std::sin(omega);
-        const double cosOmega = ctx.hourCos[i];
-        const double rd = DiffuseRatioAt(ctx, cosOmega);
-        ctx.diffuseRatioSum += rd;
-        ctx.globalRatioSum += GlobalRatioAt(ctx, cosOmega, rd);
+        const double omega = HourAngle(pm, h) * kDegToRad;
+        pm.hourCos[i] = std::cos(omega);
+        pm.hourSin[i] = std::sin(omega);
+        const double cosOmega = pm.hourCos[i];
+        const double rd = DiffuseRatioAt(pm, cosOmega);
+        pm.diffuseRatioSum += rd;
+        pm.globalRatioSum += GlobalRatioAt(pm, cosOmega, rd);
     }
+    return pm;
 }
 
-double HourAngle(const SimulationContext& ctx, int h) {
-    return -15 * (12 - (h + 1 - 0.5) - ctx.longitude * kOneFifteenth + kJapanUtcOffsetHours -
-                  ctx.equationOfTime);
+double HourAngle(const PreparedMonth& pm, int h) {
+    return -15 * (12 - (h + 1 - 0.5) - pm.longitude * kOneFifteenth + kJapanUtcOffsetHours -
+                  pm.equationOfTime);
 }
 
-double DiffuseRatio(const SimulationContext& ctx, int h) {
-    return DiffuseRatioAt(ctx, CosDeg(HourAngle(ctx, h)));
+double DiffuseRatio(const PreparedMonth& pm, int h) {
+    return DiffuseRatioAt(pm, CosDeg(HourAngle(pm, h)));
 }
 
-double GlobalRatio(const SimulationContext& ctx, int h) {
-    const double cosOmega = CosDeg(HourAngle(ctx, h));
-    return GlobalRatioAt(ctx, cosOmega, DiffuseRatioAt(ctx, cosOmega));
+double GlobalRatio(const PreparedMonth& pm, int h) {
+    const double cosOmega = CosDeg(HourAngle(pm, h));
+    return GlobalRatioAt(pm, cosOmega, DiffuseRatioAt(pm, cosOmega));
 }
 
-double DiffuseShare(const SimulationContext& ctx, int h) {
-    return Share(DiffuseRatio(ctx, h), ctx.diffuseRatioSum);
+double DiffuseShare(const PreparedMonth& pm, int h) {
+    return Share(DiffuseRatio(pm, h), pm.diffuseRatioSum);
 }
 
-double GlobalShare(const SimulationContext& ctx, int h) {
-    return Share(GlobalRatio(ctx, h), ctx.globalRatioSum);
+double GlobalShare(const PreparedMonth& pm, int h) {
+    return Share(GlobalRatio(pm, h), pm.globalRatioSum);
 }
 
-double CosZenith(const SimulationContext& ctx, int h) {
-    return NonNegative(ctx.zenith0 + ctx.zenith1 * CosDeg(HourAngle(ctx, h)));
+double CosZenith(const PreparedMonth& pm, int h) {
+    return NonNegative(pm.zenith0 + pm.zenith1 * CosDeg(HourAngle(pm, h)));
 }
 
-double CosIncidence(const SimulationContext& ctx, int h) {
-    const double omega = HourAngle(ctx, h) * kDegToRad;
-    return NonNegative(ctx.incidence0 + ctx.incidence1 * std::cos(omega) +
-                       ctx.incidence2 * std::sin(omega));
+double CosIncidence(const PreparedMonth& pm, int h) {
+    const double omega = HourAngle(pm, h) * kDegToRad;
+    return NonNegative(pm.incidence0 + pm.incidence1 * std::cos(omega) +
+                       pm.incidence2 * std::sin(omega));
 }
 
-SurfaceHour EvaluateHour(const SimulationContext& ctx, int h) {
-    const auto m = static_cast<std::size_t>(ctx.month);
-    const double cosOmega = ctx.hourCos[static_cast<std::size_t>(h)];
-    const double sinOmega = ctx.hourSin[static_cast<std::size_t>(h)];
+SurfaceHour EvaluateHour(const PreparedMonth& pm, int h) {
+    const double cosOmega = pm.hourCos[static_cast<std::size_t>(h)];
+    const double sinOmega = pm.hourSin[static_cast<std::size_t>(h)];
 
-    const double rd = DiffuseRatioAt(ctx, cosOmega);
-    const double rt = GlobalRatioAt(ctx, cosOmega, rd);
-    const double cosZenith = NonNegative(ctx.zenith0 + ctx.zenith1 * cosOmega);
+    const double rd = DiffuseRatioAt(pm, cosOmega);
+    const double rt = GlobalRatioAt(pm, cosOmega, rd);
+    const double cosZenith = NonNegative(pm.zenith0 + pm.zenith1 * cosOmega);
     const double cosIncidence =
-        NonNegative(ctx.incidence0 + ctx.incidence1 * cosOmega + ctx.incidence2 * sinOmega);
+        NonNegative(pm.incidence0 + pm.incidence1 * cosOmega + pm.incidence2 * sinOmega);
 
     SurfaceHour out{};
-    out.globalShare = Share(rt, ctx.globalRatioSum);
+    out.globalShare = Share(rt, pm.globalRatioSum);
     // Horizontal global, diffuse (never more than the global) and beam of the hour.
-    const double global = out.globalShare * ctx.globalDaily[m];
-    double diffuse = Share(rd, ctx.diffuseRatioSum) * ctx.diffuseDaily[m];
+    const double global = out.globalShare * pm.global;
+    double diffuse = Share(rd, pm.diffuseRatioSum) * pm.diffuse;
     if (diffuse > global) diffuse = global;
     const double beam = global - diffuse;
 
@@ -172,34 +176,35 @@ SurfaceHour EvaluateHour(const SimulationContext& ctx, int h) {
     out.beam = NonNegative(beam * rb);
 
     // Hay: the circumsolar part follows the beam, the rest of the sky is isotropic.
-    const double extraterrestrialHorizontal = ctx.extraterrestrial * cosZenith;
+    const double extraterrestrialHorizontal = pm.extraterrestrial * cosZenith;
     if (diffuse != 0 && extraterrestrialHorizontal > 0) {
         const double anisotropy = std::min(beam / extraterrestrialHorizontal, kMaxAnisotropy);
         out.diffuse =
-            NonNegative(diffuse * (anisotropy * rb + 0.5 * (1 + ctx.cosTilt) * (1 - anisotropy)));
+            NonNegative(diffuse * (anisotropy * rb + 0.5 * (1 + pm.cosTilt) * (1 - anisotropy)));
     }
     return out;
 }
 
-double TiltedBeam(const SimulationContext& ctx, int h) {
-    return EvaluateHour(ctx, h).beam;
+double TiltedBeam(const PreparedMonth& pm, int h) {
+    return EvaluateHour(pm, h).beam;
 }
 
-double TiltedDiffuse(const SimulationContext& ctx, int h) {
-    return EvaluateHour(ctx, h).diffuse;
+double TiltedDiffuse(const PreparedMonth& pm, int h) {
+    return EvaluateHour(pm, h).diffuse;
 }
 
-double SumTiltedDaily(SimulationContext& ctx) {
+SurfaceDay SumTiltedDaily(const PreparedMonth& pm) {
+    SurfaceDay day;
     double beam = 0;
     double diffuse = 0;
     for (int h = 0; h < kHours; ++h) {
-        const SurfaceHour hour = EvaluateHour(ctx, h);
-        ctx.surfaceHours[static_cast<std::size_t>(h)] = hour;
+        const SurfaceHour hour = EvaluateHour(pm, h);
+        day.hours[static_cast<std::size_t>(h)] = hour;
         beam += hour.beam;
         diffuse += hour.diffuse;
     }
-    ctx.tiltedDaily = (diffuse + beam) + ctx.reflectedDaily;
-    return ctx.tiltedDaily;
+    day.tiltedDaily = (diffuse + beam) + pm.reflectedDaily;
+    return day;
 }
 
 }  // namespace ys::gencalc

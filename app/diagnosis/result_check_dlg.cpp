@@ -16,6 +16,8 @@
 #include "app/chart/chart_pixmap.h"
 #include "app/diagnosis/comparison_chart.h"
 #include "app/diagnosis/diagnosis_drawing.h"
+#include "app/diagnosis/outlook.h"
+#include "app/diagnosis/outlook_dlg.h"
 #include "app/diagnosis/report_layout.h"
 #include "app/diagnosis/verdict.h"
 #include "app/errors/support_contact_dlg.h"
@@ -117,8 +119,12 @@ CResultCheckDlg::CResultCheckDlg(CYieldscopeDlg& mainWindow, CYieldscopeApp& app
     next_->hide();
     hint_ = new QLabel(this);
     Place(hint_, 30, 313, 222, 9);
+    // In the free space left of the print button, below the hint line.
+    outlook_ = new QPushButton(QStringLiteral("天候との比較"), this);
+    Place(outlook_, 190, 324, 64, 20);
 
-    for (QPushButton* b : {print_, diagnose_, next_}) b->setAutoDefault(false);
+    for (QPushButton* b : {print_, diagnose_, next_, outlook_}) b->setAutoDefault(false);
+    connect(outlook_, &QPushButton::clicked, this, &CResultCheckDlg::OnOutlook);
     connect(print_, &QPushButton::clicked, this, &CResultCheckDlg::OnPrint);
     connect(diagnose_, &QPushButton::clicked, this, &CResultCheckDlg::RunDiagnosis);
     connect(next_, &QPushButton::clicked, this, &CResultCheckDlg::OnNext);
@@ -176,6 +182,8 @@ void CResultCheckDlg::Refresh() {
     }
     print_->setEnabled(a.simDone != 0);
     diagnose_->setEnabled(a.simDone != 0 && a.userInfo.detailed != 0);
+    // Exactly when the diagnosis would give a verdict.
+    outlook_->setEnabled(diagnose_->isEnabled() && !Diagnose(a.data()).noData);
     update();
 }
 
@@ -212,6 +220,25 @@ QString CResultCheckDlg::ProposedReportFile() const {
 
 void CResultCheckDlg::OnNext() {
     if (contact_) contact_(this);
+}
+
+void CResultCheckDlg::OnOutlook() {
+    auto range = [this] {
+        WaitCursor wait;
+        return HouseholdWeatherRange(app().userInfo, app().programDir);
+    }();
+    if (!range) {
+        MessageBox::Error(this,
+                          QStringLiteral("天候との比較に必要なデータを読み込めませんでした。\n") +
+                              Q(range.error()));
+        return;
+    }
+    COutlookDlg dialog(BuildOutlook(app().data(), *range), this);
+    if (outlookRunner_) {
+        outlookRunner_(dialog);
+    } else {
+        dialog.exec();
+    }
 }
 
 void CResultCheckDlg::PaintGraph(QPainter& painter) {

@@ -14,6 +14,8 @@ class QPushButton;
 
 namespace ys::gui {
 
+class COutlookDlg;
+
 class CResultCheckDlg : public CSubDlg {
     Q_OBJECT
 public:
@@ -26,6 +28,8 @@ public:
     void OnPrint();
     // "次へ": the support contact dialog.
     void OnNext();
+    // "天候との比較": the weather's range and the trend in their own dialog.
+    void OnOutlook();
 
     int verdict() const { return verdict_; }
     // The file a report printed to a file is proposed under: the documents folder,
@@ -39,10 +43,14 @@ public:
     // Runs the support contact dialog modally; tests record the call instead.
     using ContactRunner = std::function<void(QWidget* parent)>;
     void SetContactRunner(ContactRunner runner) { contact_ = std::move(runner); }
+    // Runs the outlook dialog modally; tests look at it instead.
+    using OutlookRunner = std::function<void(COutlookDlg& dialog)>;
+    void SetOutlookRunner(OutlookRunner runner) { outlookRunner_ = std::move(runner); }
 
     QPushButton* printButton() const { return print_; }
     QPushButton* diagnoseButton() const { return diagnose_; }
     QPushButton* nextButton() const { return next_; }
+    QPushButton* outlookButton() const { return outlook_; }
     QLabel* hintLine() const { return hint_; }
     QWidget* graphArea() const;
     QWidget* verdictArea() const;
@@ -72,8 +80,10 @@ private:
     QPushButton* print_ = nullptr;
     QPushButton* diagnose_ = nullptr;
     QPushButton* next_ = nullptr;
+    QPushButton* outlook_ = nullptr;
     PrinterChooser chooser_;
     ContactRunner contact_;
+    OutlookRunner outlookRunner_;
 };
 
 }  // namespace ys::gui

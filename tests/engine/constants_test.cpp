@@ -189,11 +189,11 @@ TEST(LoadConstants, ClearsTheTablesTheRequestFills) {
     SimulationContext ctx;
     ctx.globalDaily.fill(5);
     ctx.shadowFactor.fill(5);
-    ctx.lineMonthly.fill(5);
+    ctx.totalMonthly.fill(5);
     ASSERT_EQ(LoadConstants(ctx, test::DefaultConstantsPath()), 0);
     EXPECT_EQ(ctx.globalDaily[3], 0.0);
     EXPECT_EQ(ctx.shadowFactor[3], 0.0);
-    EXPECT_EQ(ctx.lineMonthly[3], 0.0);
+    EXPECT_EQ(ctx.totalMonthly[3], 0.0);
 }
 
 }  // namespace

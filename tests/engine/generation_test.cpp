@@ -76,27 +76,28 @@ TEST(MixedOrientation, IsDecidedPerPowerConditioner) {
 TEST(CalculateLine, MultipliesTheFactorChainInOrder) {
     RequestFields req;
     req.shadowLoss = "5,5,5,5,5,5,5,5,5,5,5,10";
-    SimulationContext ctx = Read(req);
-    CalculateLine(ctx, 0);
-    const double s = ctx.tiltedDaily;  // December's, the last month calculated
+    const SimulationContext ctx = Read(req);
+    const LineGeneration line = CalculateLine(ctx, 0, {});
+    const Surface surface{ctx.lines[0].tiltRad, ctx.lines[0].azimuthRad};
+    const double s = SumTiltedDaily(PrepareMonth(ctx, 11, surface)).tiltedDaily;
     ASSERT_GT(s, 0);
     const double expected = ctx.lines[0].lineKw * s * ctx.temperatureFactor[11] *
                             ctx.wiringSoilingFactor * ctx.shadowFactor[11] * ctx.pitchedRoofFactor *
                             ctx.noLossFactor * ctx.pcEfficiency[0] * ctx.daysInMonth[11];
-    EXPECT_EQ(ctx.lineMonthly[11], expected);
+    EXPECT_EQ(line.monthly[11], expected);
     EXPECT_DOUBLE_EQ(ctx.shadowFactor[11], 0.9);
 }
 
 TEST(CalculateLine, HourlyValuesAddUpToTheMonth) {
     RequestFields req;
     req.lines = {RequestLine{0, "-67.5", "45", "3200", 0}};
-    SimulationContext ctx = Calculated(req);
-    for (int m = 0; m < 12; ++m) {
-        const auto& hours = ctx.lineHourly[m];
-        EXPECT_NEAR(std::accumulate(hours.begin(), hours.end(), 0.0), ctx.lineMonthly[m],
-                    1e-9 * ctx.lineMonthly[m])
+    const LineGeneration line = CalculateLine(Read(req), 0, {});
+    for (std::size_t m = 0; m < 12; ++m) {
+        const auto& hours = line.hourly[m];
+        EXPECT_NEAR(std::accumulate(hours.begin(), hours.end(), 0.0), line.monthly[m],
+                    1e-9 * line.monthly[m])
             << m;
-        EXPECT_GT(ctx.lineMonthly[m], 100);
+        EXPECT_GT(line.monthly[m], 100);
         EXPECT_EQ(hours[0], 0);
         EXPECT_EQ(hours[23], 0);
     }
@@ -107,33 +108,28 @@ TEST(CalculateLine, LossFactorPrefersTheStepUpUnitOverMixedOrientation) {
     ctx.boosterLoss = 0.5;
     ctx.mixedOrientationLoss = 0.25;
     ctx.noLossFactor = 1.0;
-    CalculateLine(ctx, 0);
-    const double plain = ctx.lineMonthly[6];
+    const PowerConditionerFlags plainPc{};
+    const PowerConditionerFlags mixedPc{true, false};
+    const double plain = CalculateLine(ctx, 0, plainPc).monthly[6];
 
-    ctx.mixedOrientation[0] = true;
-    CalculateLine(ctx, 0);
-    EXPECT_DOUBLE_EQ(ctx.lineMonthly[6], plain * 0.25);
+    EXPECT_DOUBLE_EQ(CalculateLine(ctx, 0, mixedPc).monthly[6], plain * 0.25);
     ctx.lines[0].hasBooster = 1;
-    CalculateLine(ctx, 0);
-    EXPECT_DOUBLE_EQ(ctx.lineMonthly[6], plain * 0.5);
+    EXPECT_DOUBLE_EQ(CalculateLine(ctx, 0, mixedPc).monthly[6], plain * 0.5);
     // Only 1 means a step-up unit.
     ctx.lines[0].hasBooster = 2;
-    ctx.mixedOrientation[0] = false;
-    CalculateLine(ctx, 0);
-    EXPECT_DOUBLE_EQ(ctx.lineMonthly[6], plain);
+    EXPECT_DOUBLE_EQ(CalculateLine(ctx, 0, plainPc).monthly[6], plain);
     // A constants file without its no-loss factor leaves such lines without generation.
     ctx.noLossFactor = 0;
-    CalculateLine(ctx, 0);
-    EXPECT_EQ(ctx.lineMonthly[6], 0);
+    EXPECT_EQ(CalculateLine(ctx, 0, plainPc).monthly[6], 0);
 }
 
 TEST(CalculateLine, AMonthWithoutDaysGeneratesNothing) {
     SimulationContext ctx = Read(RequestFields{});
     ctx.daysInMonth[11] = 0;  // a day table with only eleven values
-    CalculateLine(ctx, 0);
-    EXPECT_EQ(ctx.lineMonthly[11], 0);
-    for (double v : ctx.lineHourly[11]) EXPECT_EQ(v, 0);
-    EXPECT_GT(ctx.lineMonthly[10], 0);
+    const LineGeneration line = CalculateLine(ctx, 0, {});
+    EXPECT_EQ(line.monthly[11], 0);
+    for (double v : line.hourly[11]) EXPECT_EQ(v, 0);
+    EXPECT_GT(line.monthly[10], 0);
 }
 
 TEST(CalculateLine, MountingFactorFollowsTheProductLine) {
@@ -141,15 +137,36 @@ TEST(CalculateLine, MountingFactorFollowsTheProductLine) {
     ctx.pitchedRoofFactor = 1.0;
     ctx.roofMaterialFactor = 0.5;
     ctx.flatRoofFactor = 0.25;
-    CalculateLine(ctx, 0);
-    const double pitched = ctx.lineMonthly[2];
-    const std::pair<std::int32_t, double> cases[] = {
-        {kTallow, 0.5}, {kMeridianG, 0.25}, {kMeridianR, 1.0}, {kKestrel, 1.0}, {7, 1.0}};
+    const double pitched = CalculateLine(ctx, 0, {}).monthly[2];
+    const std::pair<SystemType, double> cases[] = {{SystemType::kTallow, 0.5},
+                                                   {SystemType::kMeridianG, 0.25},
+                                                   {SystemType::kMeridianR, 1.0},
+                                                   {SystemType::kKestrel, 1.0},
+                                                   {static_cast<SystemType>(7), 1.0}};
     for (const auto& [type, factor] : cases) {
         ctx.systemType = type;
-        CalculateLine(ctx, 0);
-        EXPECT_DOUBLE_EQ(ctx.lineMonthly[2], pitched * factor) << type;
+        EXPECT_DOUBLE_EQ(CalculateLine(ctx, 0, {}).monthly[2], pitched * factor)
+            << static_cast<int>(type);
     }
+}
+
+TEST(Calculate, RepeatsExactlyAndLeavesItsInputAlone) {
+    RequestFields req;
+    req.pcs = {"A,0.9", "B,0.95"};
+    req.lines = {RequestLine{0, "0.0", "30", "3000"}, RequestLine{0, "90.0", "30", "2000"},
+                 RequestLine{1, "-45.0", "20", "1000", 1}};
+    const SimulationContext inputs = Read(req);
+    const GenerationResult first = Calculate(inputs);
+    const GenerationResult second = Calculate(inputs);
+    EXPECT_EQ(first.totalMonthly, second.totalMonthly);
+    EXPECT_EQ(first.totalHourly, second.totalHourly);
+    EXPECT_EQ(first.mixedOrientation, (PowerConditionerFlags{true, false}));
+    // Nothing was written into the inputs; RunCalculation stores the same result.
+    EXPECT_EQ(inputs.totalMonthly, MonthTable{});
+    SimulationContext run = inputs;
+    RunCalculation(run);
+    EXPECT_EQ(run.totalMonthly, first.totalMonthly);
+    EXPECT_EQ(run.mixedOrientation, first.mixedOrientation);
 }
 
 TEST(RunCalculation, SumsAllLinesEachWithItsOwnPowerConditioner) {
@@ -166,7 +183,6 @@ TEST(RunCalculation, SumsAllLinesEachWithItsOwnPowerConditioner) {
         EXPECT_NEAR(ctx.totalMonthly[m], single.totalMonthly[m] * 1.5, 1e-9 * ctx.totalMonthly[m]);
         EXPECT_NEAR(ctx.totalHourly[m][12], single.totalHourly[m][12] * 1.5, 1e-9);
     }
-    EXPECT_EQ(ctx.lineMonthly[5], 0);  // the last line calculated has 0 W
 }
 
 TEST(RunCalculation, NoLinesGiveZeroEverywhere) {

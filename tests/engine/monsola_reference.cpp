@@ -116,7 +116,7 @@ Status PrepareSite(gencalc::SimulationContext& ctx, const Site& site) {
     return gencalc::ReadRequest(ctx, profile::Document::Parse(t));
 }
 
-std::array<double, 12> EngineDaily(gencalc::SimulationContext& ctx, double azimuthDeg,
+std::array<double, 12> EngineDaily(const gencalc::SimulationContext& ctx, double azimuthDeg,
                                    double tiltDeg) {
     // Angles pass through the request's single-precision fields, as a real line's would.
     auto radians = [](double deg) {
@@ -126,12 +126,9 @@ std::array<double, 12> EngineDaily(gencalc::SimulationContext& ctx, double azimu
     std::array<double, 12> daily{};
     for (double sign : {1.0, -1.0}) {
         if (sign < 0 && !mirrored) break;
-        ctx.currentTilt = radians(tiltDeg);
-        ctx.currentAzimuth = radians(sign * azimuthDeg);
+        const gencalc::Surface surface{radians(tiltDeg), radians(sign * azimuthDeg)};
         for (int m = 0; m < 12; ++m) {
-            ctx.month = m;
-            gencalc::PrepareMonth(ctx);
-            daily[m] += gencalc::SumTiltedDaily(ctx);
+            daily[m] += gencalc::SumTiltedDaily(gencalc::PrepareMonth(ctx, m, surface)).tiltedDaily;
         }
     }
     if (mirrored) {

@@ -40,7 +40,7 @@ Status PrepareSite(gencalc::SimulationContext& ctx, const Site& site);
 
 // The engine's daily insolation S on the plane for each month; for a plane facing neither south
 // nor north, the mean of its east and west mirror images.
-std::array<double, 12> EngineDaily(gencalc::SimulationContext& ctx, double azimuthDeg,
+std::array<double, 12> EngineDaily(const gencalc::SimulationContext& ctx, double azimuthDeg,
                                    double tiltDeg);
 
 // Month lengths of a common year, to weight the months of an annual value.

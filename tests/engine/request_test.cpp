@@ -26,7 +26,7 @@ Status Read(const RequestFields& req, SimulationContext& ctx) {
 TEST(ReadRequest, ReadsTheRequestTheGuiWritesWithoutDetails) {
     SimulationContext ctx = test::DefaultConstants();
     ASSERT_TRUE(Read(RequestFields{}, ctx).ok());
-    EXPECT_EQ(ctx.systemType, kKestrel);
+    EXPECT_EQ(ctx.systemType, SystemType::kKestrel);
     EXPECT_EQ(ctx.pcCount, 1);
     EXPECT_EQ(ctx.pcEfficiency[0], Narrow(0.945));
     ASSERT_EQ(ctx.lineCount, 1);
@@ -45,14 +45,14 @@ TEST(ReadRequest, ReadsTheRequestTheGuiWritesWithoutDetails) {
 }
 
 TEST(ReadRequest, ProductLineIsMatchedCaseSensitively) {
-    const std::pair<const char*, std::int32_t> cases[] = {{"KESTREL", kKestrel},
-                                                          {"TALLOW", kTallow},
-                                                          {"MERIDIAN-R", kMeridianR},
-                                                          {"MERIDIAN-G", kMeridianG},
-                                                          {"tallow", kKestrel},
-                                                          {"kestrel", kKestrel},
-                                                          {"", kKestrel},
-                                                          {"OTHER", kKestrel}};
+    const std::pair<const char*, SystemType> cases[] = {{"KESTREL", SystemType::kKestrel},
+                                                        {"TALLOW", SystemType::kTallow},
+                                                        {"MERIDIAN-R", SystemType::kMeridianR},
+                                                        {"MERIDIAN-G", SystemType::kMeridianG},
+                                                        {"tallow", SystemType::kKestrel},
+                                                        {"kestrel", SystemType::kKestrel},
+                                                        {"", SystemType::kKestrel},
+                                                        {"OTHER", SystemType::kKestrel}};
     for (const auto& [keyword, type] : cases) {
         SimulationContext ctx = test::DefaultConstants();
         RequestFields req;

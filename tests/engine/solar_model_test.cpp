@@ -16,23 +16,19 @@ double Rad(double degrees) {
 }
 
 // Tokyo with the default constants, prepared for one month and one surface.
-SimulationContext Prepared(int month, double tiltDeg, double azimuthDeg,
-                           const test::RequestFields& req = {}) {
+PreparedMonth Prepared(int month, double tiltDeg, double azimuthDeg,
+                       const test::RequestFields& req = {}) {
     SimulationContext ctx = test::DefaultConstants();
     EXPECT_TRUE(ReadRequest(ctx, test::RequestDocument(req)).ok());
-    ctx.month = month;
-    ctx.currentTilt = Rad(tiltDeg);
-    ctx.currentAzimuth = Rad(azimuthDeg);
-    PrepareMonth(ctx);
-    return ctx;
+    return PrepareMonth(ctx, month, Surface{Rad(tiltDeg), Rad(azimuthDeg)});
 }
 
-bool SunUp(const SimulationContext& ctx, int h) {
+bool SunUp(const PreparedMonth& ctx, int h) {
     return std::fabs(HourAngle(ctx, h)) < ctx.sunsetHourAngle;
 }
 
 TEST(SolarGeometry, HourAnglesAreCentredOnTheClockHourInJapanTime) {
-    SimulationContext ctx;
+    PreparedMonth ctx;
     ctx.longitude = 135;
     ctx.equationOfTime = 0;
     EXPECT_NEAR(HourAngle(ctx, 11), -7.5, 1e-12);
@@ -48,11 +44,11 @@ TEST(SolarGeometry, HourAnglesAreCentredOnTheClockHourInJapanTime) {
 }
 
 TEST(SolarGeometry, DeclinationAndEquationOfTimeFollowTheSeasons) {
-    SimulationContext ctx = test::DefaultConstants();
-    auto at = [&ctx](int dayOfYear) {
-        ctx.monthDay[0] = dayOfYear;
-        ctx.month = 0;
-        PrepareMonth(ctx);
+    SimulationContext inputs = test::DefaultConstants();
+    PreparedMonth ctx;
+    auto at = [&](int dayOfYear) {
+        inputs.monthDay[0] = dayOfYear;
+        ctx = PrepareMonth(inputs, 0, Surface{});
     };
     at(172);  // June solstice
     EXPECT_NEAR(ctx.declination, 23.44, 0.2);
@@ -73,7 +69,7 @@ TEST(SolarGeometry, DeclinationAndEquationOfTimeFollowTheSeasons) {
 
 TEST(SolarGeometry, NightHoursGiveNothing) {
     for (int month : {0, 5, 11}) {
-        SimulationContext ctx = Prepared(month, 30, 0);
+        PreparedMonth ctx = Prepared(month, 30, 0);
         int daylight = 0;
         for (int h = 0; h < 24; ++h) {
             SCOPED_TRACE(testing::Message() << "month " << month << " hour " << h);
@@ -96,7 +92,7 @@ TEST(SolarGeometry, NightHoursGiveNothing) {
 }
 
 TEST(SolarGeometry, SharesOfTheDayAddUpToOne) {
-    SimulationContext ctx = Prepared(3, 30, 0);
+    PreparedMonth ctx = Prepared(3, 30, 0);
     double diffuse = 0;
     double global = 0;
     for (int h = 0; h < 24; ++h) {
@@ -113,34 +109,35 @@ TEST(TiltedInsolation, AHorizontalSurfaceReceivesTheGlobalHorizontalValue) {
         req.latitude = latitude;
         for (int month = 0; month < 12; ++month) {
             SCOPED_TRACE(testing::Message() << latitude << " month " << month);
-            SimulationContext ctx = Prepared(month, 0, 0, req);
+            PreparedMonth ctx = Prepared(month, 0, 0, req);
             EXPECT_EQ(ctx.reflectedDaily, 0);
             for (int h = 0; h < 24; ++h) {
                 if (!SunUp(ctx, h)) continue;
-                const double g = GlobalShare(ctx, h) * ctx.globalDaily[month];
-                const double d = std::min(DiffuseShare(ctx, h) * ctx.diffuseDaily[month], g);
+                const double g = GlobalShare(ctx, h) * ctx.global;
+                const double d = std::min(DiffuseShare(ctx, h) * ctx.diffuse, g);
                 EXPECT_NEAR(CosIncidence(ctx, h), CosZenith(ctx, h), 1e-12);
                 EXPECT_NEAR(TiltedBeam(ctx, h), g - d, 1e-12);
                 EXPECT_NEAR(TiltedDiffuse(ctx, h), d, 1e-12);
             }
-            EXPECT_NEAR(SumTiltedDaily(ctx), ctx.globalDaily[month], 1e-9);
+            EXPECT_NEAR(SumTiltedDaily(ctx).tiltedDaily, ctx.global, 1e-9);
         }
     }
 }
 
 TEST(TiltedInsolation, ASouthTiltGainsInWinterAndLosesInSummer) {
-    SimulationContext winter = Prepared(11, 30, 0);
-    EXPECT_GT(SumTiltedDaily(winter), 1.3 * winter.globalDaily[11]);
-    SimulationContext summer = Prepared(5, 60, 0);
-    EXPECT_LT(SumTiltedDaily(summer), summer.globalDaily[5]);
+    PreparedMonth winter = Prepared(11, 30, 0);
+    EXPECT_GT(SumTiltedDaily(winter).tiltedDaily, 1.3 * winter.global);
+    PreparedMonth summer = Prepared(5, 60, 0);
+    EXPECT_LT(SumTiltedDaily(summer).tiltedDaily, summer.global);
     // East and west see mirror images of the same day.
-    SimulationContext east = Prepared(3, 30, -90);
-    SimulationContext west = Prepared(3, 30, 90);
-    EXPECT_NEAR(SumTiltedDaily(east), SumTiltedDaily(west), 0.05 * SumTiltedDaily(west));
+    PreparedMonth east = Prepared(3, 30, -90);
+    PreparedMonth west = Prepared(3, 30, 90);
+    EXPECT_NEAR(SumTiltedDaily(east).tiltedDaily, SumTiltedDaily(west).tiltedDaily,
+                0.05 * SumTiltedDaily(west).tiltedDaily);
 }
 
 TEST(TiltedInsolation, ANorthWallGetsNoBeamButDiffuseAndReflected) {
-    SimulationContext ctx = Prepared(0, 90, 180);
+    PreparedMonth ctx = Prepared(0, 90, 180);
     double beam = 0;
     double diffuse = 0;
     for (int h = 0; h < 24; ++h) {
@@ -151,8 +148,8 @@ TEST(TiltedInsolation, ANorthWallGetsNoBeamButDiffuseAndReflected) {
     EXPECT_GT(diffuse, 0);
     // Half the ground's reflection reaches a vertical surface: albedo 0.97 × 0.2 + 0.03 × 0.7.
     EXPECT_NEAR(ctx.albedo, 0.97 * 0.2 + 0.03 * 0.7, 1e-7);  // January's 3 % snow days
-    EXPECT_NEAR(ctx.reflectedDaily, ctx.globalDaily[0] * ctx.albedo * 0.5, 1e-12);
-    EXPECT_NEAR(SumTiltedDaily(ctx), diffuse + ctx.reflectedDaily, 1e-12);
+    EXPECT_NEAR(ctx.reflectedDaily, ctx.global * ctx.albedo * 0.5, 1e-12);
+    EXPECT_NEAR(SumTiltedDaily(ctx).tiltedDaily, diffuse + ctx.reflectedDaily, 1e-12);
 }
 
 TEST(TiltedInsolation, AnHourWithTheSunJustAboveTheHorizonStaysBounded) {
@@ -162,47 +159,47 @@ TEST(TiltedInsolation, AnHourWithTheSunJustAboveTheHorizonStaysBounded) {
     req.latitude = "38,22.2";
     req.longitude = "140,11.5";
     req.monthly[7] = "4.48,2.3,0";
-    SimulationContext ctx = Prepared(7, 90, 135, req);
+    PreparedMonth ctx = Prepared(7, 90, 135, req);
     ASSERT_GT(CosZenith(ctx, 18), 0);
     ASSERT_LT(CosZenith(ctx, 18), 1e-4);
     auto hour = [&ctx](int h) { return TiltedBeam(ctx, h) + TiltedDiffuse(ctx, h); };
     for (int h = 0; h < 24; ++h) EXPECT_LT(hour(h), 0.3) << h;
     EXPECT_LT(hour(18), 0.1 * hour(17));
     // The wall faces away from the noon sun: it gets less than the horizontal.
-    EXPECT_LT(SumTiltedDaily(ctx), 0.5 * ctx.globalDaily[7]);
-    EXPECT_GT(SumTiltedDaily(ctx), 0.3 * ctx.globalDaily[7]);
+    EXPECT_LT(SumTiltedDaily(ctx).tiltedDaily, 0.5 * ctx.global);
+    EXPECT_GT(SumTiltedDaily(ctx).tiltedDaily, 0.3 * ctx.global);
 }
 
 TEST(TiltedInsolation, DiffuseAboveGlobalIsCappedAndLeavesNoBeam) {
     test::RequestFields req;
     req.monthly.assign(12, "2.0,3.0,0");
-    SimulationContext ctx = Prepared(3, 30, 0, req);
+    PreparedMonth ctx = Prepared(3, 30, 0, req);
     for (int h = 0; h < 24; ++h) {
         EXPECT_EQ(TiltedBeam(ctx, h), 0) << h;
         if (SunUp(ctx, h)) {
             EXPECT_GT(TiltedDiffuse(ctx, h), 0) << h;
         }
     }
-    SimulationContext flat = Prepared(3, 0, 0, req);
-    EXPECT_NEAR(SumTiltedDaily(flat), 2.0, 1e-9);
+    PreparedMonth flat = Prepared(3, 0, 0, req);
+    EXPECT_NEAR(SumTiltedDaily(flat).tiltedDaily, 2.0, 1e-9);
 }
 
 TEST(TiltedInsolation, PolarNightAndPolarDayStayFinite) {
     test::RequestFields req;
     req.latitude = "80,0";
     req.monthly.assign(12, "1.0,0.5,50");
-    SimulationContext night = Prepared(11, 30, 0, req);
+    PreparedMonth night = Prepared(11, 30, 0, req);
     EXPECT_EQ(night.sunsetHourAngle, 0);
     // Only the ground's reflection of the month's (nominal) global insolation is left.
-    EXPECT_EQ(SumTiltedDaily(night), night.reflectedDaily);
+    EXPECT_EQ(SumTiltedDaily(night).tiltedDaily, night.reflectedDaily);
     for (int h = 0; h < 24; ++h) EXPECT_EQ(GlobalShare(night, h), 0);
 
-    SimulationContext day = Prepared(5, 30, 0, req);
+    PreparedMonth day = Prepared(5, 30, 0, req);
     EXPECT_NEAR(day.sunsetHourAngle, 180, 1e-12);
     for (int h = 0; h < 24; ++h) EXPECT_GT(DiffuseRatio(day, h), 0) << h;
-    EXPECT_TRUE(std::isfinite(SumTiltedDaily(day)));
-    SimulationContext flat = Prepared(5, 0, 0, req);
-    EXPECT_NEAR(SumTiltedDaily(flat), 1.0, 1e-6);
+    EXPECT_TRUE(std::isfinite(SumTiltedDaily(day).tiltedDaily));
+    PreparedMonth flat = Prepared(5, 0, 0, req);
+    EXPECT_NEAR(SumTiltedDaily(flat).tiltedDaily, 1.0, 1e-6);
 }
 
 }  // namespace

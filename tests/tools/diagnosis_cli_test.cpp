@@ -97,6 +97,75 @@ TEST_F(DiagnosisCliTest, DiagnoseWithoutDataOrDetailsFails) {
     EXPECT_EQ(RunCli("diagnose", dir).code, 2);
 }
 
+// A household the program folder's region table knows: Tokyo, with an efficiency to simulate.
+UserData OutlookHousehold(double ratio) {
+    UserData d;
+    test::MakeSampleUser(d, ratio);
+    d.userInfo.regionNo = 44132;
+    d.userInfo.pcCode = "QPC-450A";
+    d.userInfo.pcEfficiency = 0.955;
+    return d;
+}
+
+TEST_F(DiagnosisCliTest, OutlookPrintsTheJsonShape) {
+    CliRun r = RunCli("outlook " + Write(OutlookHousehold(1.0)) + " --json", dir);
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(
+        r.out.rfind("{\"months\": [\n  {\"month\": \"2024-10\", \"real\": 450, \"expected\": 450, "
+                    "\"low\": ",
+                    0),
+        0u)
+        << r.out;
+    // Fifteen months, and no trend before two years.
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 15 + 4) << r.out;
+    EXPECT_NE(r.out.find("\"last12\": {\"real\": 6040, \"expected\": 6040, \"low\": "),
+              std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("\"position\": \"within\", \"text\": \"直近12か月の発電量は"),
+              std::string::npos);
+    EXPECT_NE(r.out.find("\"trend\": null,"), std::string::npos);
+
+    // 80 % of the expectation is below even the dullest years.
+    r = RunCli("outlook " + Write(OutlookHousehold(0.8)), dir);
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find(": below\n直近12か月の発電量はシミュレーション値を"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("機器異常の可能性があります。"), std::string::npos) << r.out;
+}
+
+TEST_F(DiagnosisCliTest, OutlookRefusesWhatTheDiagnosisRefuses) {
+    struct Case {
+        const char* name;
+        void (*spoil)(UserData&);
+        const char* error;  // after "yieldscope-cli: "
+    } cases[] = {
+        {"no simulation", [](UserData& d) { d.simDone = 0; }, "holds no simulation result"},
+        {"no generation",
+         [](UserData& d) {
+             for (auto& m : d.months) m.generation = 0;
+         },
+         "発電実績がないため、診断を行うことができません。"},
+        {"no details", [](UserData& d) { d.userInfo.detailed = 0; },
+         "太陽電池設置情報の詳細が入力されていないため診断できません。"},
+        {"no region", [](UserData& d) { d.userInfo.regionNo = 99999; },
+         "no weather range for region 99999"},
+    };
+    for (const Case& c : cases) {
+        UserData d = OutlookHousehold(1.0);
+        c.spoil(d);
+        CliRun r = RunCli("outlook " + Write(d) + " --pdf " + dir.File("o.pdf"), dir);
+        EXPECT_EQ(r.code, 1) << c.name;
+        EXPECT_EQ(r.out, "") << c.name;
+        EXPECT_NE(r.err.find(c.error), std::string::npos) << c.name << ": " << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << c.name;
+        EXPECT_EQ(ReadFile(dir.File("o.pdf")), "") << c.name;
+    }
+    EXPECT_EQ(RunCli("outlook", dir).code, 2);
+    EXPECT_EQ(RunCli("outlook a.sol b.sol", dir).code, 2);
+    EXPECT_EQ(RunCli("outlook a.sol --yaml", dir).code, 2);
+}
+
 #ifdef YS_CLI_REPORT
 // The value of a "Name:   value" line of pdfinfo's output.
 std::string InfoField(const std::string& info, const std::string& name) {
@@ -156,6 +225,22 @@ TEST_F(DiagnosisCliTest, ReportFailuresLeaveNoFileBehind) {
     EXPECT_EQ(RunCli("report " + sol + " " + keep + " --paper Foolscap", dir).code, 2);
     EXPECT_EQ(RunCli("report " + sol, dir).code, 2);
     EXPECT_EQ(ReadFile(keep), "previous");
+}
+
+TEST_F(DiagnosisCliTest, OutlookPdfIsOnePage) {
+    CliRun r =
+        RunCli("outlook " + Write(OutlookHousehold(0.95)) + " --pdf " + dir.File("o.pdf"), dir);
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(ReadFile(dir.File("o.pdf")).substr(0, 5), "%PDF-");
+    if (!HavePoppler()) GTEST_SKIP() << "pdfinfo is not installed";
+    CliRun info = RunCommand("pdfinfo " + dir.File("o.pdf"), dir);
+    EXPECT_EQ(InfoField(info.out, "Pages"), "1");
+    EXPECT_EQ(InfoField(info.out, "Page size"), "595 x 842 pts (A4)");
+    CliRun text = RunCommand("pdftotext -layout " + dir.File("o.pdf") + " -", dir);
+    for (const char* expected : {"天候との比較", "天候による範囲", "直近12か月", "2025年",
+                                 "MONSOLA-11", "経年変化はまだ求められません"}) {
+        EXPECT_NE(text.out.find(expected), std::string::npos) << expected << "\n" << text.out;
+    }
 }
 
 #endif  // YS_CLI_REPORT

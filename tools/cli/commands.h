@@ -5,6 +5,10 @@
 #include <span>
 #include <string>
 
+namespace ys {
+struct Outlook;
+}
+
 namespace ys::cli {
 
 struct Context {
@@ -32,6 +36,11 @@ int CmdDiagnose(const Context& ctx, Args args);
 int CmdReport(const Context& ctx, Args args);  // needs Qt Gui
 #endif
 int CmdSimulate(const Context& ctx, Args args);
+int CmdOutlook(const Context& ctx, Args args);
+#ifdef YS_CLI_REPORT
+// The outlook as a one-page PDF at `path` (needs Qt Gui); the exit code.
+int WriteOutlookPdf(const Outlook& outlook, const std::string& path);
+#endif
 
 // Prints "yieldscope-cli: <text>" on stderr.
 void PrintError(const std::string& text);

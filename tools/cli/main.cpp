@@ -33,6 +33,8 @@ constexpr Command kCommands[] = {
                "                           --landscape, --paper A4|A3|B4|B5|Letter)", CmdReport},
 #endif
     {"simulate", "simulate [FILE.sol]      re-run and print the expected generation (default: SolarData.sol)", CmdSimulate},
+    {"outlook", "outlook FILE.sol [--json] [--pdf OUT.pdf]  each month against the weather's range, and the trend",
+     CmdOutlook},
 };
 
 void PrintUsage(std::FILE* to) {

@@ -12,6 +12,7 @@
 #include <QTimer>
 
 #include "app/app_data.h"
+#include "app/diagnosis/outlook_dlg.h"
 #include "app/diagnosis/verdict.h"
 #include "app/local_time.h"
 #include "app/main_window.h"
@@ -221,6 +222,95 @@ TEST_F(ResultCheckDlgTest, PrintToFileProposesTheDatedReportInTheDocumentsFolder
     page->printButton()->click();
     EXPECT_EQ(shown.toStdString(), proposed);
     EXPECT_TRUE(test::ReadFile(proposed).empty());
+}
+
+TEST_F(ResultCheckDlgTest, TheWeatherButtonIsOnExactlyWhenTheDiagnosisCouldGiveAVerdict) {
+    struct Case {
+        const char* name;
+        int simDone;
+        int detailed;
+        bool generation;
+        bool enabled;
+    } cases[] = {
+        {"all there", 1, 1, true, true},
+        {"no simulation", 0, 1, true, false},
+        {"no details", 1, 0, true, false},
+        {"no generation", 1, 1, false, false},
+    };
+    for (const Case& c : cases) {
+        test::MakeSampleUser(app.data(), 1.0);
+        app.simDone = c.simDone;
+        app.userInfo.detailed = c.detailed;
+        if (!c.generation) {
+            for (int i = 0; i < app.monthCount; ++i) app.months[i].generation = 0;
+        }
+        ShowPage();
+        EXPECT_EQ(page->outlookButton()->isEnabled(), c.enabled) << c.name;
+    }
+    // It takes free space: no control of the page moves or is covered.
+    const QRect outlook = page->outlookButton()->geometry();
+    for (QWidget* w :
+         {static_cast<QWidget*>(page->printButton()), static_cast<QWidget*>(page->diagnoseButton()),
+          static_cast<QWidget*>(page->nextButton()), static_cast<QWidget*>(page->hintLine()),
+          page->graphArea(), page->verdictArea()}) {
+        EXPECT_FALSE(outlook.intersects(w->geometry())) << w->metaObject()->className();
+    }
+    EXPECT_EQ(page->outlookButton()->text(), QStringLiteral("天候との比較"));
+}
+
+TEST_F(ResultCheckDlgTest, TheWeatherDialogShowsTheRangeAndPrintsIt) {
+    app.programDir = test::ProgramDir();
+    app.userInfo.regionNo = 44132;
+    app.userInfo.pcCode = "QPC-450A";
+    app.userInfo.pcEfficiency = 0.955;
+    ShowPage();
+    int shown = 0;
+    const QString pdf = QString::fromStdString(dir.File("outlook.pdf"));
+    page->SetOutlookRunner([&](COutlookDlg& dialog) {
+        ++shown;
+        dialog.show();
+        EXPECT_EQ(dialog.windowTitle(), QStringLiteral("天候との比較"));
+        EXPECT_EQ(dialog.outlook().months.size(), 15u);
+        EXPECT_TRUE(dialog.summary()->text().startsWith(QStringLiteral("直近12か月　発電実績 ")));
+        EXPECT_TRUE(
+            dialog.summary()->text().contains(QStringLiteral("経年変化はまだ求められません")));
+        // The range bars reach the screen.
+        const QImage shot = dialog.chartArea()->grab().toImage();
+        int rangePixels = 0;
+        for (int y = 0; y < shot.height(); ++y) {
+            for (int x = 0; x < shot.width(); ++x)
+                rangePixels += shot.pixel(x, y) == qRgb(205, 220, 238);
+        }
+        EXPECT_GT(rangePixels, 1000);
+
+        dialog.SetPrinterChooser([&](QWidget*) {
+            auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+            printer->setOutputFormat(QPrinter::PdfFormat);
+            printer->setOutputFileName(pdf);
+            return printer;
+        });
+        dialog.printButton()->click();
+    });
+    page->outlookButton()->click();
+    EXPECT_EQ(shown, 1);
+    const std::string bytes = test::ReadFile(pdf.toStdString());
+    EXPECT_EQ(bytes.substr(0, 5), "%PDF-");
+    EXPECT_NE(bytes.find("/Count 1"), std::string::npos);
+    EXPECT_TRUE(MessageBox::Shown().empty());
+}
+
+TEST_F(ResultCheckDlgTest, WithoutTheRangeFileTheWeatherDialogDoesNotOpen) {
+    app.programDir = dir.path();  // no support files at all
+    app.userInfo.regionNo = 44132;
+    ShowPage();
+    int shown = 0;
+    page->SetOutlookRunner([&](COutlookDlg&) { ++shown; });
+    page->outlookButton()->click();
+    EXPECT_EQ(shown, 0);
+    ASSERT_EQ(MessageBox::Shown().size(), 1u);
+    EXPECT_TRUE(
+        MessageBox::Shown()[0].text.contains(QStringLiteral("insolation_range.csv: cannot open")))
+        << MessageBox::Shown()[0].text.toStdString();
 }
 
 }  // namespace
