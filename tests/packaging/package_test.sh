@@ -41,7 +41,7 @@ expected=(
   "./usr/bin/monitor-sim -> ../lib/yieldscope/monitor-sim"
   "./usr/bin/qtxportd -> ../lib/yieldscope/qtxportd"
   ./usr/lib/yieldscope/{yieldscope,yieldscope-cli,gencalc,monitor-sim,qtxportd}
-  ./usr/lib/yieldscope/{admin.ini,gencalc.ini,insolation.csv,KEN_ALL.CSV,monitor_unit.ini}
+  ./usr/lib/yieldscope/{admin.ini,gencalc.ini,insolation.csv,insolation_range.csv,KEN_ALL.CSV,monitor_unit.ini}
   ./usr/lib/udev/rules.d/70-qtxportd.rules
   ./usr/lib/systemd/user/{qtxportd.service,yieldscope-import.service,yieldscope-import.timer}
   ./usr/share/applications/jp.norvane.yieldscope.desktop
