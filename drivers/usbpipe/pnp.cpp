@@ -299,6 +299,14 @@ NTSTATUS QueryCapabilities(DEVICE_EXTENSION* ext, DEVICE_CAPABILITIES* capabilit
 NTSTATUS QtxDispatchPnP(DEVICE_OBJECT* device, IRP* irp) {
     DEVICE_EXTENSION* ext = Extension(device);
     const UCHAR minor = IoGetCurrentIrpStackLocation(irp)->MinorFunction;
+    if (minor == IRP_MN_REMOVE_DEVICE) {
+        // A drain in progress has taken the base count away: it gives it back first.
+        {
+            SpinLockGuard guard(ext->lock);
+            ext->removeStarted = true;
+        }
+        KeWaitForSingleObject(&ext->drainDone, Executive, KernelMode, false, nullptr);
+    }
     QtxIoIncrement(ext);
     NTSTATUS status = STATUS_SUCCESS;
     switch (minor) {

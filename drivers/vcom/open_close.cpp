@@ -36,6 +36,10 @@ NTSTATUS OpenPort(VCOM_EXTENSION* ext) {
     {
         SpinLockGuard guard(ext->lock);
         if (ext->openCount > 0) return STATUS_ACCESS_DENIED;
+        // A stop or removal that has been queried waits for no port: none is opened meanwhile.
+        if (ext->pnpState == PnpState::kStopPending || ext->pnpState == PnpState::kRemovePending) {
+            return STATUS_DELETE_PENDING;
+        }
         ext->openCount = 1;
     }
     NTSTATUS status = OpenLowerPipe(ext, ext->txPipe);
@@ -121,28 +125,28 @@ bool IsGone(VCOM_EXTENSION* ext) {
     return ext->removed || ext->surpriseRemoved;
 }
 
-bool AcquireUnlessGone(VCOM_EXTENSION* ext, IRP* irp) {
-    if (!NT_SUCCESS(IoAcquireRemoveLock(&ext->removeLock, irp))) return false;
-    if (!IsGone(ext)) return true;
-    IoReleaseRemoveLock(&ext->removeLock, irp);
-    return false;
+bool PortIsOpen(VCOM_EXTENSION* ext) {
+    SpinLockGuard guard(ext->lock);
+    return ext->openCount > 0;
 }
 
 NTSTATUS VcomDispatchCreateClose(DEVICE_OBJECT* device, IRP* irp) {
     VCOM_EXTENSION* ext = Extension(device);
+    RemoveLockHolder hold(ext->removeLock, irp);
     if (IoGetCurrentIrpStackLocation(irp)->MajorFunction == IRP_MJ_CLOSE) {
-        // A handle can always be closed, also after removal.
-        ClosePort(ext);
+        // A handle can always be closed; once removal has begun, it has closed the port.
+        if (hold.held()) ClosePort(ext);
         return CompleteRequest(irp, STATUS_SUCCESS, 0);
     }
-    if (!AcquireUnlessGone(ext, irp)) return CompleteRequest(irp, STATUS_DELETE_PENDING, 0);
-    const NTSTATUS status = CompleteRequest(irp, OpenPort(ext), 0);
-    IoReleaseRemoveLock(&ext->removeLock, irp);
-    return status;
+    if (!hold.held() || IsGone(ext)) return CompleteRequest(irp, STATUS_DELETE_PENDING, 0);
+    return CompleteRequest(irp, OpenPort(ext), 0);
 }
 
 NTSTATUS VcomDispatchCleanup(DEVICE_OBJECT* device, IRP* irp) {
     VCOM_EXTENSION* ext = Extension(device);
+    RemoveLockHolder hold(ext->removeLock, irp);
+    // Once removal has begun it has ended every request of the port.
+    if (!hold.held()) return CompleteRequest(irp, STATUS_SUCCESS, 0);
     StopStatusPolling(ext, true);
     CancelReads(ext, STATUS_CANCELLED);
     StopTransmitter(ext, true);

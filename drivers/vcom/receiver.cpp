@@ -121,17 +121,17 @@ void StartReceiver(VCOM_EXTENSION* ext) {
 }
 
 void StopReceiver(VCOM_EXTENSION* ext, bool wait) {
-    IRP* inFlight = nullptr;
+    std::shared_ptr<IRP> inFlight;
     {
         SpinLockGuard guard(ext->lock);
         ext->rxRunning = false;
         KeCancelTimer(&ext->rxTimer);
         KeRemoveQueueDpc(&ext->rxDpc);
         ext->rxScheduled = false;
-        if (ext->rxOutstanding) inFlight = ext->rxIrp.get();
+        if (ext->rxOutstanding) inFlight = ext->rxIrp;
     }
     if (!wait) {
-        if (inFlight != nullptr) IoCancelIrp(inFlight);
+        if (inFlight != nullptr) IoCancelIrp(inFlight.get());
         return;
     }
     if (ext->rxPipe.open) {
@@ -141,9 +141,9 @@ void StopReceiver(VCOM_EXTENSION* ext, bool wait) {
         {
             SpinLockGuard guard(ext->lock);
             if (!ext->rxOutstanding) break;
-            inFlight = ext->rxIrp.get();
+            inFlight = ext->rxIrp;
         }
-        IoCancelIrp(inFlight);
+        IoCancelIrp(inFlight.get());
         const LARGE_INTEGER timeout = RelativeMs(10);
         KeWaitForSingleObject(&ext->rxIdle, Executive, KernelMode, false, &timeout);
     }

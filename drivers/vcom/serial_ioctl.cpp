@@ -420,12 +420,11 @@ NTSTATUS Dispatch(VCOM_EXTENSION* ext, Request& r) {
 NTSTATUS VcomDispatchDeviceControl(DEVICE_OBJECT* device, IRP* irp) {
     VCOM_EXTENSION* ext = Extension(device);
     Request r(irp);
+    RemoveLockHolder hold(ext->removeLock, irp);
     // Purging stays possible after removal, so a program can always empty its requests.
     if (r.code() == IOCTL_SERIAL_PURGE) return Dispatch(ext, r);
-    if (!AcquireUnlessGone(ext, irp)) return r.Complete(STATUS_DELETE_PENDING);
-    const NTSTATUS status = Dispatch(ext, r);
-    IoReleaseRemoveLock(&ext->removeLock, irp);
-    return status;
+    if (!hold.held() || IsGone(ext)) return r.Complete(STATUS_DELETE_PENDING);
+    return Dispatch(ext, r);
 }
 
 }  // namespace ys::vcom
