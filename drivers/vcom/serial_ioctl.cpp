@@ -297,9 +297,10 @@ NTSTATUS Dispatch(VCOM_EXTENSION* ext, Request& r) {
                 ext->chars = c;
                 replace = (ext->handflow.FlowReplace & SERIAL_ERROR_CHAR) ? 1 : 0;
             }
-            NTSTATUS status = SendVendorCommand(ext, {2, c.XonChar, c.XoffChar});
-            if (NT_SUCCESS(status)) status = SendVendorCommand(ext, {4, replace, c.ErrorChar});
-            return r.Complete(status);
+            // Both go whatever the first one's result; the request reports the first failure.
+            const NTSTATUS flow = SendVendorCommand(ext, {2, c.XonChar, c.XoffChar});
+            const NTSTATUS error = SendVendorCommand(ext, {4, replace, c.ErrorChar});
+            return r.Complete(NT_SUCCESS(flow) ? error : flow);
         }
         case IOCTL_SERIAL_GET_CHARS: {
             SpinLockGuard guard(ext->lock);
