@@ -8,6 +8,7 @@
 
 #include "drivers/kernel/kernel.h"
 #include "drivers/kernel/serial_ioctl.h"
+#include "drivers/usb/vendor_commands.h"
 #include "drivers/vcom/qtxvcom.h"
 #include "drivers/vcom/ring_buffer.h"
 
@@ -197,7 +198,8 @@ NTSTATUS OpenLowerPipe(VCOM_EXTENSION* ext, LowerPipe& pipe);
 void CloseLowerPipe(VCOM_EXTENSION* ext, LowerPipe& pipe);
 NTSTATUS LowerIoctl(VCOM_EXTENSION* ext, LowerPipe* pipe, ULONG code, const void* in,
                     ULONG inLength, void* out, ULONG outLength, ULONG_PTR* returned = nullptr);
-NTSTATUS SendVendorCommand(VCOM_EXTENSION* ext, std::initializer_list<UCHAR> data);
+NTSTATUS SendVendorCommand(VCOM_EXTENSION* ext, usb::VendorCommand command,
+                           std::initializer_list<UCHAR> arguments);
 NTSTATUS ForwardAndWait(VCOM_EXTENSION* ext, IRP* irp);
 NTSTATUS PassDown(VCOM_EXTENSION* ext, IRP* irp);
 // An asynchronous lower request on `pipe`; the completion routine gets `ext`.

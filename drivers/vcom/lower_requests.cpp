@@ -56,10 +56,18 @@ NTSTATUS LowerIoctl(VCOM_EXTENSION* ext, LowerPipe* pipe, ULONG code, const void
     return iosb.Status;
 }
 
-NTSTATUS SendVendorCommand(VCOM_EXTENSION* ext, std::initializer_list<UCHAR> data) {
-    std::vector<UCHAR> packet = {0x40, usbpipe::kVendorRequest,         0, 0, 0,
-                                 0,    static_cast<UCHAR>(data.size()), 0};
-    packet.insert(packet.end(), data.begin(), data.end());
+NTSTATUS SendVendorCommand(VCOM_EXTENSION* ext, usb::VendorCommand command,
+                           std::initializer_list<UCHAR> arguments) {
+    std::vector<UCHAR> packet = {usb::kVendorRequestType,
+                                 usb::kVendorRequestNumber,
+                                 0,
+                                 0,
+                                 0,
+                                 0,
+                                 static_cast<UCHAR>(arguments.size() + 1),
+                                 0};
+    packet.push_back(static_cast<UCHAR>(command));
+    packet.insert(packet.end(), arguments.begin(), arguments.end());
     return LowerIoctl(ext, nullptr, usbpipe::IOCTL_QTXUSB_CONTROL_TRANSFER, packet.data(),
                       static_cast<ULONG>(packet.size()), nullptr, 0);
 }

@@ -9,9 +9,6 @@ namespace ys::vcom {
 
 namespace {
 
-constexpr UCHAR kRts = 0x01;
-constexpr UCHAR kDtr = 0x02;
-
 ULONG PacketSize(VCOM_EXTENSION* ext, LowerPipe& pipe) {
     ULONG size = 0;
     if (!NT_SUCCESS(LowerIoctl(ext, &pipe, usbpipe::IOCTL_QTXUSB_GET_MAX_PACKET_SIZE, nullptr, 0,
@@ -78,11 +75,12 @@ NTSTATUS OpenPort(VCOM_EXTENSION* ext) {
         ext->txBuffer.Clear();
     }
 
-    SendVendorCommand(ext, {3, 1});
-    SendVendorCommand(ext, {1, kDtr | kRts});
+    SendVendorCommand(ext, usb::VendorCommand::kOpenPort, {usb::kPortOpened});
+    SendVendorCommand(ext, usb::VendorCommand::kSetControlLines,
+                      {usb::kControlDtr | usb::kControlRts});
     {
         SpinLockGuard guard(ext->lock);
-        ext->modemControl = kDtr | kRts;
+        ext->modemControl = usb::kControlDtr | usb::kControlRts;
         ext->portOpen = true;
     }
     StartTransmitter(ext);
@@ -110,7 +108,7 @@ void ClosePort(VCOM_EXTENSION* ext) {
         ext->rxLeftOffset = ext->rxLeftCount = 0;
         ext->rxAccepting = true;
     }
-    SendVendorCommand(ext, {3, 0});
+    SendVendorCommand(ext, usb::VendorCommand::kOpenPort, {usb::kPortClosed});
     CloseAllPipes(ext);
     SpinLockGuard guard(ext->lock);
     ext->rxRequestBuffer.clear();
@@ -179,11 +177,12 @@ void ReopenAfterPowerUp(VCOM_EXTENSION* ext) {
         open = ext->portOpen;
     }
     if (!open) return;
-    SendVendorCommand(ext, {3, 1});
-    SendVendorCommand(ext, {1, kDtr | kRts});
+    SendVendorCommand(ext, usb::VendorCommand::kOpenPort, {usb::kPortOpened});
+    SendVendorCommand(ext, usb::VendorCommand::kSetControlLines,
+                      {usb::kControlDtr | usb::kControlRts});
     {
         SpinLockGuard guard(ext->lock);
-        ext->modemControl = kDtr | kRts;
+        ext->modemControl = usb::kControlDtr | usb::kControlRts;
     }
     SendLineSettings(ext);
     StartStatusPolling(ext);

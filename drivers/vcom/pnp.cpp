@@ -106,7 +106,7 @@ NTSTATUS Remove(VCOM_EXTENSION* ext, IRP* irp) {
     IoReleaseRemoveLockAndWait(&ext->removeLock, irp);
     StopAndFailRequests(ext);
     if (PortIsOpen(ext)) {
-        SendVendorCommand(ext, {3, 0});
+        SendVendorCommand(ext, usb::VendorCommand::kOpenPort, {usb::kPortClosed});
         for (LowerPipe* pipe : {&ext->statusPipe, &ext->rxPipe, &ext->txPipe}) {
             CloseLowerPipe(ext, *pipe);
         }

@@ -8,9 +8,9 @@ namespace ys::vcom {
 
 namespace {
 
-constexpr UCHAR kRts = 0x01;
-constexpr UCHAR kDtr = 0x02;
-constexpr UCHAR kBreak = 0x04;
+constexpr UCHAR kRts = usb::kControlRts;
+constexpr UCHAR kDtr = usb::kControlDtr;
+constexpr UCHAR kBreak = usb::kControlBreak;
 
 // The standard values of the properties record.
 constexpr ULONG SERIAL_SP_SERIALCOMM = 0x00000001;
@@ -60,7 +60,7 @@ NTSTATUS SendModemControl(VCOM_EXTENSION* ext) {
         SpinLockGuard guard(ext->lock);
         bits = ext->modemControl;
     }
-    return SendVendorCommand(ext, {1, bits});
+    return SendVendorCommand(ext, usb::VendorCommand::kSetControlLines, {bits});
 }
 
 // DTR and RTS changes: refused while that line is under handshake control.
@@ -298,8 +298,10 @@ NTSTATUS Dispatch(VCOM_EXTENSION* ext, Request& r) {
                 replace = (ext->handflow.FlowReplace & SERIAL_ERROR_CHAR) ? 1 : 0;
             }
             // Both go whatever the first one's result; the request reports the first failure.
-            const NTSTATUS flow = SendVendorCommand(ext, {2, c.XonChar, c.XoffChar});
-            const NTSTATUS error = SendVendorCommand(ext, {4, replace, c.ErrorChar});
+            const NTSTATUS flow = SendVendorCommand(ext, usb::VendorCommand::kSetFlowCharacters,
+                                                    {c.XonChar, c.XoffChar});
+            const NTSTATUS error = SendVendorCommand(ext, usb::VendorCommand::kSetErrorReplacement,
+                                                     {replace, c.ErrorChar});
             return r.Complete(NT_SUCCESS(flow) ? error : flow);
         }
         case IOCTL_SERIAL_GET_CHARS: {
@@ -340,7 +342,7 @@ NTSTATUS Dispatch(VCOM_EXTENSION* ext, Request& r) {
             if (!r.Input(&v)) return r.Complete(STATUS_INVALID_PARAMETER);
             {
                 SpinLockGuard guard(ext->lock);
-                UCHAR bits = ext->modemControl & ~(kDtr | kRts);
+                UCHAR bits = ext->modemControl & ~(usb::kControlDtr | usb::kControlRts);
                 if (v & SERIAL_DTR_STATE) bits |= kDtr;
                 if (v & SERIAL_RTS_STATE) bits |= kRts;
                 ext->modemControl = bits;
