@@ -109,6 +109,13 @@ void CompleteAll(Completions& list) {
 }
 
 NTSTATUS CompleteRequest(IRP* irp, NTSTATUS status, ULONG_PTR information) {
+    if (status == STATUS_CANCELLED) {
+        // A cancel routine this path took the request from may still be reading it under the
+        // cancel lock: the request is completed (and may be freed) only once it has let go.
+        KIRQL irql = PASSIVE_LEVEL;
+        IoAcquireCancelSpinLock(&irql);
+        IoReleaseCancelSpinLock(irql);
+    }
     irp->IoStatus.Status = status;
     irp->IoStatus.Information = information;
     IoCompleteRequest(irp, IO_SERIAL_INCREMENT);

@@ -98,8 +98,9 @@ void StartNextReadLocked(VCOM_EXTENSION* ext, Completions& done) {
 }
 
 void ReadCancelRoutine(DEVICE_OBJECT*, IRP* irp) {
-    IoReleaseCancelSpinLock(irp->CancelIrql);
+    // Read while the cancel lock holds off a path that completes the request as cancelled.
     VCOM_EXTENSION* ext = FromIrp(irp);
+    IoReleaseCancelSpinLock(irp->CancelIrql);
     Completions done;
     {
         SpinLockGuard guard(ext->lock);
@@ -275,8 +276,9 @@ void CancelWrites(VCOM_EXTENSION* ext, NTSTATUS status) {
 }
 
 void WriteCancelRoutine(DEVICE_OBJECT*, IRP* irp) {
-    IoReleaseCancelSpinLock(irp->CancelIrql);
+    // Read while the cancel lock holds off a path that completes the request as cancelled.
     VCOM_EXTENSION* ext = FromIrp(irp);
+    IoReleaseCancelSpinLock(irp->CancelIrql);
     Completions done;
     std::shared_ptr<IRP> lower;
     {

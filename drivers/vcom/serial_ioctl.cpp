@@ -77,8 +77,8 @@ NTSTATUS SetControlLine(VCOM_EXTENSION* ext, Request& r, UCHAR bit, bool on) {
 }
 
 void WaitCancelRoutine(DEVICE_OBJECT*, IRP* irp) {
-    IoReleaseCancelSpinLock(irp->CancelIrql);
     auto* ext = static_cast<VCOM_EXTENSION*>(irp->Tail.Overlay.DriverContext[0]);
+    IoReleaseCancelSpinLock(irp->CancelIrql);
     bool mine = false;
     {
         SpinLockGuard guard(ext->lock);
