@@ -4,7 +4,9 @@
 #pragma once
 
 #include <atomic>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "drivers/kernel/irp.h"
@@ -85,7 +87,17 @@ private:
     friend void ObDereferenceObject(DEVICE_OBJECT*);
     friend void IoDeleteDevice(DEVICE_OBJECT*);
     friend POWER_STATE PoSetPowerState(DEVICE_OBJECT*, POWER_STATE_TYPE, POWER_STATE);
+    friend NTSTATUS PoCallDriver(DEVICE_OBJECT*, IRP*);
+    friend void PoStartNextPowerIrp(IRP*);
     Kernel* kernel_;
+    // Set-power and query-power requests reach this device one at a time, system and device
+    // requests each in their own queue; PoStartNextPowerIrp lets the next one in.
+    struct PowerQueue {
+        bool busy = false;
+        std::deque<IRP*> waiting;
+    };
+    std::mutex powerMutex_;
+    PowerQueue powerQueues_[2];
     std::unique_ptr<DeviceExtensionBase> extension_;
     std::string name_;
     DEVICE_OBJECT* lower_ = nullptr;

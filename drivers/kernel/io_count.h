@@ -31,6 +31,27 @@ void IoReleaseRemoveLock(IO_REMOVE_LOCK* lock, void* tag);
 // caller's and waits until every other holder has released.
 void IoReleaseRemoveLockAndWait(IO_REMOVE_LOCK* lock, void* tag);
 
+// Holds the remove lock for one request for as long as it lives, when it could be acquired.
+class RemoveLockHolder {
+public:
+    RemoveLockHolder(IO_REMOVE_LOCK& lock, void* tag)
+        : lock_(&lock), tag_(tag), held_(NT_SUCCESS(IoAcquireRemoveLock(&lock, tag))) {}
+    ~RemoveLockHolder() { Release(); }
+    RemoveLockHolder(const RemoveLockHolder&) = delete;
+    RemoveLockHolder& operator=(const RemoveLockHolder&) = delete;
+
+    bool held() const { return held_; }
+    void Release() {
+        if (held_) IoReleaseRemoveLock(lock_, tag_);
+        held_ = false;
+    }
+
+private:
+    IO_REMOVE_LOCK* lock_;
+    void* tag_;
+    bool held_;
+};
+
 // Outstanding requests plus one. `noIoEvent` is signalled while the count is 1 or less,
 // `removeEvent` once it has fallen to 0 (until it rises again). The count is changed under the
 // lock the driver guards its state with.
@@ -52,6 +73,29 @@ private:
     LONG count_ = 1;
     KEVENT noIoEvent_;
     KEVENT removeEvent_;
+};
+
+// Counts one request in an IoCount while it lives. Release() gives the count up early (a
+// request that waits for the count to fall); Reacquire() takes it again.
+class IoCountHolder {
+public:
+    explicit IoCountHolder(IoCount& count) : count_(&count) { count_->Increment(); }
+    ~IoCountHolder() { Release(); }
+    IoCountHolder(const IoCountHolder&) = delete;
+    IoCountHolder& operator=(const IoCountHolder&) = delete;
+
+    void Release() {
+        if (held_) count_->Decrement();
+        held_ = false;
+    }
+    void Reacquire() {
+        if (!held_) count_->Increment();
+        held_ = true;
+    }
+
+private:
+    IoCount* count_;
+    bool held_ = true;
 };
 
 }  // namespace ys::kernel

@@ -81,24 +81,130 @@ POWER_STATE PoSetPowerState(DEVICE_OBJECT* device, POWER_STATE_TYPE type, POWER_
     return old;
 }
 
-NTSTATUS PnpManager::AddDevice(DEVICE_OBJECT* pdo, std::span<DRIVER_OBJECT* const> drivers) {
-    for (DRIVER_OBJECT* driver : drivers) {
-        const NTSTATUS status = driver->DriverExtension->AddDevice(driver, pdo);
-        if (!NT_SUCCESS(status)) return status;
+namespace {
+
+// Set-power and query-power requests are the ones a device takes one at a time.
+bool TakesTurns(const IO_STACK_LOCATION& location) {
+    return location.MajorFunction == IRP_MJ_POWER && (location.MinorFunction == IRP_MN_SET_POWER ||
+                                                      location.MinorFunction == IRP_MN_QUERY_POWER);
+}
+
+std::size_t QueueIndex(const IO_STACK_LOCATION& location) {
+    return location.Parameters.Power.Type == DevicePowerState ? 1 : 0;
+}
+
+}  // namespace
+
+NTSTATUS PoCallDriver(DEVICE_OBJECT* device, IRP* irp) {
+    const IO_STACK_LOCATION& next = *IoGetNextIrpStackLocation(irp);
+    if (TakesTurns(next)) {
+        std::lock_guard lock(device->powerMutex_);
+        DEVICE_OBJECT::PowerQueue& queue = device->powerQueues_[QueueIndex(next)];
+        if (queue.busy) {
+            queue.waiting.push_back(irp);
+            return STATUS_PENDING;
+        }
+        queue.busy = true;
     }
-    SetState(pdo, NodeState::kAdded);
-    return STATUS_SUCCESS;
+    return IoCallDriver(device, irp);
+}
+
+void PoStartNextPowerIrp(IRP* irp) {
+    if (irp->CurrentLocation > irp->StackCount) return;
+    const IO_STACK_LOCATION& current = *IoGetCurrentIrpStackLocation(irp);
+    DEVICE_OBJECT* device = current.DeviceObject;
+    if (device == nullptr || !TakesTurns(current)) return;
+    IRP* next = nullptr;
+    {
+        std::lock_guard lock(device->powerMutex_);
+        DEVICE_OBJECT::PowerQueue& queue = device->powerQueues_[QueueIndex(current)];
+        if (queue.waiting.empty()) {
+            queue.busy = false;
+        } else {
+            next = queue.waiting.front();
+            queue.waiting.pop_front();
+        }
+    }
+    if (next == nullptr) return;
+    // The caller may hold locks or run a completion: the next request starts on a worker.
+    ObReferenceObject(device);
+    device->kernel().dispatcher().QueueWork([device, next] {
+        IoCallDriver(device, next);
+        ObDereferenceObject(device);
+    });
+}
+
+PnpManager::Node& PnpManager::NodeFor(DEVICE_OBJECT* pdo) {
+    std::unique_ptr<Node>& node = nodes_[pdo];
+    if (!node) node = std::make_unique<Node>(kernel_.dispatcher());
+    return *node;
+}
+
+void PnpManager::Acquire(DEVICE_OBJECT* pdo) {
+    for (;;) {
+        KEVENT* turn = nullptr;
+        {
+            std::lock_guard lock(mutex_);
+            Node& node = NodeFor(pdo);
+            if (!node.busy) {
+                node.busy = true;
+                return;
+            }
+            turn = &node.turn;
+        }
+        KeWaitForSingleObject(turn, Executive, KernelMode, false, nullptr);
+    }
+}
+
+void PnpManager::Release(DEVICE_OBJECT* pdo) {
+    for (;;) {
+        KEVENT* turn = nullptr;
+        {
+            std::lock_guard lock(mutex_);
+            Node& node = NodeFor(pdo);
+            const bool running =
+                node.state == NodeState::kStarted || node.state == NodeState::kStopped;
+            if (node.surprisePending && node.state != NodeState::kAdded) {
+                // A stack that has not started yet keeps the report for when it has.
+                node.surprisePending = false;
+                if (running) node.state = NodeState::kSurpriseRemoved;
+            } else {
+                node.busy = false;
+                turn = &node.turn;
+            }
+            if (turn == nullptr && !running) continue;
+        }
+        if (turn != nullptr) {
+            KeSetEvent(turn, IO_NO_INCREMENT, false);
+            return;
+        }
+        // The device left during the request: its surprise removal comes next, before any
+        // request that waits for the turn.
+        (void)SendHeld(pdo, IRP_MN_SURPRISE_REMOVAL);
+    }
+}
+
+NTSTATUS PnpManager::AddDevice(DEVICE_OBJECT* pdo, std::span<DRIVER_OBJECT* const> drivers) {
+    Acquire(pdo);
+    NTSTATUS status = STATUS_SUCCESS;
+    for (DRIVER_OBJECT* driver : drivers) {
+        status = driver->DriverExtension->AddDevice(driver, pdo);
+        if (!NT_SUCCESS(status)) break;
+    }
+    if (NT_SUCCESS(status)) SetState(pdo, NodeState::kAdded);
+    Release(pdo);
+    return status;
 }
 
 void PnpManager::SetState(DEVICE_OBJECT* pdo, NodeState state) {
     std::lock_guard lock(mutex_);
-    nodes_[pdo] = state;
+    NodeFor(pdo).state = state;
 }
 
 bool PnpManager::IsStarted(DEVICE_OBJECT* pdo) const {
     std::lock_guard lock(mutex_);
     auto it = nodes_.find(pdo);
-    return it != nodes_.end() && it->second == NodeState::kStarted;
+    return it != nodes_.end() && it->second->state == NodeState::kStarted;
 }
 
 NTSTATUS PnpManager::Send(DEVICE_OBJECT* pdo, UCHAR major, UCHAR minor,
@@ -119,20 +225,31 @@ NTSTATUS PnpManager::Send(DEVICE_OBJECT* pdo, UCHAR major, UCHAR minor,
         next->Parameters.Power.State.SystemState = systemState;
         next->Parameters.Power.ShutdownType =
             systemState == PowerSystemWorking ? PowerActionNone : PowerActionSleep;
+        PoCallDriver(top, irp.get());
+    } else {
+        IoCallDriver(top, irp.get());
     }
-    IoCallDriver(top, irp.get());
     KeWaitForSingleObject(&done, Executive, KernelMode, false, nullptr);
     ObDereferenceObject(top);
     return ioStatus.Status;
 }
 
-NTSTATUS PnpManager::SendPnp(DEVICE_OBJECT* pdo, UCHAR minor) {
+NTSTATUS PnpManager::SendHeld(DEVICE_OBJECT* pdo, UCHAR minor) {
     return Send(pdo, IRP_MJ_PNP, minor, nullptr, PowerSystemUnspecified);
 }
 
+NTSTATUS PnpManager::SendPnp(DEVICE_OBJECT* pdo, UCHAR minor) {
+    Acquire(pdo);
+    const NTSTATUS status = SendHeld(pdo, minor);
+    Release(pdo);
+    return status;
+}
+
 NTSTATUS PnpManager::StartDevice(DEVICE_OBJECT* pdo) {
-    const NTSTATUS status = SendPnp(pdo, IRP_MN_START_DEVICE);
+    Acquire(pdo);
+    const NTSTATUS status = SendHeld(pdo, IRP_MN_START_DEVICE);
     if (NT_SUCCESS(status)) SetState(pdo, NodeState::kStarted);
+    Release(pdo);
     return status;
 }
 
@@ -145,8 +262,10 @@ NTSTATUS PnpManager::CancelStopDevice(DEVICE_OBJECT* pdo) {
 }
 
 NTSTATUS PnpManager::StopDevice(DEVICE_OBJECT* pdo) {
-    const NTSTATUS status = SendPnp(pdo, IRP_MN_STOP_DEVICE);
+    Acquire(pdo);
+    const NTSTATUS status = SendHeld(pdo, IRP_MN_STOP_DEVICE);
     SetState(pdo, NodeState::kStopped);
+    Release(pdo);
     return status;
 }
 
@@ -159,17 +278,27 @@ NTSTATUS PnpManager::CancelRemoveDevice(DEVICE_OBJECT* pdo) {
 }
 
 NTSTATUS PnpManager::SurpriseRemoveDevice(DEVICE_OBJECT* pdo) {
+    Acquire(pdo);
     SetState(pdo, NodeState::kSurpriseRemoved);
-    return SendPnp(pdo, IRP_MN_SURPRISE_REMOVAL);
+    const NTSTATUS status = SendHeld(pdo, IRP_MN_SURPRISE_REMOVAL);
+    Release(pdo);
+    return status;
 }
 
 NTSTATUS PnpManager::RemoveDevice(DEVICE_OBJECT* pdo) {
+    Acquire(pdo);
     SetState(pdo, NodeState::kRemoved);
-    return SendPnp(pdo, IRP_MN_REMOVE_DEVICE);
+    const NTSTATUS status = SendHeld(pdo, IRP_MN_REMOVE_DEVICE);
+    Release(pdo);
+    return status;
 }
 
 NTSTATUS PnpManager::QueryCapabilities(DEVICE_OBJECT* pdo, DEVICE_CAPABILITIES* capabilities) {
-    return Send(pdo, IRP_MJ_PNP, IRP_MN_QUERY_CAPABILITIES, capabilities, PowerSystemUnspecified);
+    Acquire(pdo);
+    const NTSTATUS status =
+        Send(pdo, IRP_MJ_PNP, IRP_MN_QUERY_CAPABILITIES, capabilities, PowerSystemUnspecified);
+    Release(pdo);
+    return status;
 }
 
 NTSTATUS PnpManager::SendSystemPower(DEVICE_OBJECT* pdo, UCHAR minor, SYSTEM_POWER_STATE state) {
@@ -184,21 +313,38 @@ NTSTATUS PnpManager::SetSystemPowerState(DEVICE_OBJECT* pdo, SYSTEM_POWER_STATE 
     return SendSystemPower(pdo, IRP_MN_SET_POWER, state);
 }
 
-NTSTATUS PnpManager::SurpriseRemoveIfPresent(DEVICE_OBJECT* pdo) {
+NTSTATUS PnpManager::SurpriseRemoveHeld(DEVICE_OBJECT* pdo) {
     {
         std::lock_guard lock(mutex_);
-        auto it = nodes_.find(pdo);
-        if (it == nodes_.end() ||
-            (it->second != NodeState::kStarted && it->second != NodeState::kStopped)) {
+        Node& node = NodeFor(pdo);
+        if (node.state != NodeState::kStarted && node.state != NodeState::kStopped) {
             return STATUS_SUCCESS;
         }
-        it->second = NodeState::kSurpriseRemoved;
+        node.state = NodeState::kSurpriseRemoved;
     }
-    return SendPnp(pdo, IRP_MN_SURPRISE_REMOVAL);
+    return SendHeld(pdo, IRP_MN_SURPRISE_REMOVAL);
+}
+
+NTSTATUS PnpManager::SurpriseRemoveIfPresent(DEVICE_OBJECT* pdo) {
+    Acquire(pdo);
+    const NTSTATUS status = SurpriseRemoveHeld(pdo);
+    Release(pdo);
+    return status;
 }
 
 void PnpManager::ReportDeviceGone(DEVICE_OBJECT* pdo) {
-    kernel_.dispatcher().QueueWork([this, pdo] { (void)SurpriseRemoveIfPresent(pdo); });
+    kernel_.dispatcher().QueueWork([this, pdo] {
+        {
+            // A worker does not wait for the turn: the request in progress may itself be
+            // waiting for work queued behind this one. Its holder sends the removal instead.
+            std::lock_guard lock(mutex_);
+            Node& node = NodeFor(pdo);
+            node.surprisePending = true;
+            if (node.busy) return;
+            node.busy = true;
+        }
+        Release(pdo);
+    });
 }
 
 }  // namespace ys::kernel

@@ -26,11 +26,12 @@ NTSTATUS PoRequestPowerIrp(DEVICE_OBJECT* deviceObject, UCHAR minorFunction, POW
                            PREQUEST_POWER_COMPLETE completionFunction, void* context, IRP** irp);
 // Records the device power state the driver reports (see DEVICE_OBJECT::reportedPowerState).
 POWER_STATE PoSetPowerState(DEVICE_OBJECT* deviceObject, POWER_STATE_TYPE type, POWER_STATE state);
-// Power requests are not serialised here, so starting the next one needs nothing.
-inline void PoStartNextPowerIrp(IRP*) {}
-inline NTSTATUS PoCallDriver(DEVICE_OBJECT* deviceObject, IRP* irp) {
-    return IoCallDriver(deviceObject, irp);
-}
+// Set-power and query-power requests reach a device one at a time: one sent while the device
+// has another in progress waits (STATUS_PENDING) until the driver calls PoStartNextPowerIrp for
+// that one, and is then passed to the device from a worker thread. Other power requests pass.
+NTSTATUS PoCallDriver(DEVICE_OBJECT* deviceObject, IRP* irp);
+// Called by the driver whose stack location is current in `irp`.
+void PoStartNextPowerIrp(IRP* irp);
 
 class PnpManager {
 public:
@@ -62,7 +63,8 @@ public:
                              SYSTEM_POWER_STATE state);
 
     // A bus reports that a device has gone: surprise removal is sent from a worker thread when
-    // the stack is started.
+    // the stack is running, after the Plug and Play request in progress if there is one (and
+    // before any that waits for it).
     void ReportDeviceGone(DEVICE_OBJECT* physicalDevice);
     // Surprise removal unless the device has had it already or is not running: whoever notices
     // the departure first (the bus or the host) sends it, once.
@@ -77,15 +79,30 @@ public:
 
 private:
     struct PowerRequest;
+    enum class NodeState { kAdded, kStarted, kStopped, kSurpriseRemoved, kRemoved };
+    // One device stack. Plug and Play requests to it are sent one at a time and in order:
+    // `busy` is the turn, `turn` wakes the waiters when it passes.
+    struct Node {
+        explicit Node(Dispatcher& dispatcher) : turn(dispatcher, SynchronizationEvent, false) {}
+        NodeState state = NodeState::kAdded;
+        bool busy = false;
+        bool surprisePending = false;  // the bus reported the device gone during a request
+        KEVENT turn;
+    };
+    Node& NodeFor(DEVICE_OBJECT* physicalDevice);  // under `mutex_`
+    void Acquire(DEVICE_OBJECT* physicalDevice);
+    void Release(DEVICE_OBJECT* physicalDevice);
+    // With the turn held: surprise removal if the stack is running.
+    NTSTATUS SurpriseRemoveHeld(DEVICE_OBJECT* physicalDevice);
+    NTSTATUS SendHeld(DEVICE_OBJECT* physicalDevice, UCHAR minorFunction);
     static NTSTATUS PowerRequestDone(DEVICE_OBJECT*, IRP* irp, void* context);
     NTSTATUS Send(DEVICE_OBJECT* physicalDevice, UCHAR major, UCHAR minor,
                   DEVICE_CAPABILITIES* capabilities, SYSTEM_POWER_STATE systemState);
-    enum class NodeState { kAdded, kStarted, kStopped, kSurpriseRemoved, kRemoved };
     void SetState(DEVICE_OBJECT* physicalDevice, NodeState state);
 
     Kernel& kernel_;
     mutable std::mutex mutex_;
-    std::map<DEVICE_OBJECT*, NodeState> nodes_;
+    std::map<DEVICE_OBJECT*, std::unique_ptr<Node>> nodes_;
     std::map<PowerRequest*, std::unique_ptr<PowerRequest>> powerRequests_;
 };
 

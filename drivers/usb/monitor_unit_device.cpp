@@ -1,6 +1,7 @@
 #include "drivers/usb/monitor_unit_device.h"
 
 #include "drivers/usb/descriptors.h"
+#include "drivers/usb/vendor_commands.h"
 
 namespace ys::usb {
 
@@ -39,26 +40,26 @@ void MonitorUnitDevice::OnOutData(UCHAR endpoint, std::span<const UCHAR> data) {
 USBD_STATUS MonitorUnitDevice::OnControlRequest(const UsbSetupPacket& setup, std::span<UCHAR> data,
                                                 ULONG* actual) {
     *actual = 0;
-    // Vendor, host to device, to the device, request 0x0B with a command byte first.
-    if (setup.bmRequestType != 0x40 || setup.bRequest != kVendorRequest || data.empty()) {
+    if (setup.bmRequestType != kVendorRequestType || setup.bRequest != kVendorRequestNumber ||
+        data.empty()) {
         return USBD_STATUS_STALL_PID;
     }
     std::lock_guard lock(mutex_);
     vendorCommands_.emplace_back(data.begin(), data.end());
-    switch (data[0]) {
-        case 0:
+    switch (static_cast<VendorCommand>(data[0])) {
+        case VendorCommand::kSetLine:
             lineCoding_.assign(data.begin() + 1, data.end());
             break;
-        case 1:
+        case VendorCommand::kSetControlLines:
             if (data.size() > 1) modemControl_ = data[1];
             break;
-        case 2:
+        case VendorCommand::kSetFlowCharacters:
             flowCharacters_.assign(data.begin() + 1, data.end());
             break;
-        case 3:
-            if (data.size() > 1) portOpen_ = data[1] != 0;
+        case VendorCommand::kOpenPort:
+            if (data.size() > 1) portOpen_ = data[1] != kPortClosed;
             break;
-        case 4:
+        case VendorCommand::kSetErrorReplacement:
             errorReplacement_.assign(data.begin() + 1, data.end());
             break;
         default:

@@ -345,6 +345,142 @@ NTSTATUS SelectConfiguration(UsbPdoExtension* ext, IRP* irp, URB* urb) {
     return CompleteUrb(irp, urb, USBD_STATUS_SUCCESS);
 }
 
+// The transfer an URB asks for. Each returns USBD_STATUS_SUCCESS when `t` is ready to go, or
+// the status the URB completes with.
+USBD_STATUS DescriptorTransfer(URB* urb, UsbTransfer& t) {
+    auto& r = urb->UrbControlDescriptorRequest;
+    bool ok = true;
+    t.buffer = BufferOf(r.TransferBuffer, r.TransferBufferMDL, r.TransferBufferLength, &ok);
+    t.setup = UsbSetupPacket{0x80, USB_REQUEST_GET_DESCRIPTOR,
+                             static_cast<USHORT>((r.DescriptorType << 8) | r.Index), r.LanguageId,
+                             static_cast<USHORT>(t.buffer.size())};
+    t.in = true;
+    return ok ? USBD_STATUS_SUCCESS : USBD_STATUS_INVALID_PARAMETER;
+}
+
+// Class and vendor requests: the request type is made from the function.
+USBD_STATUS VendorClassTransfer(URB* urb, UsbTransfer& t) {
+    const USHORT function = urb->UrbHeader.Function;
+    bool vendor = false;
+    UCHAR recipient = 0;
+    switch (function) {
+        case URB_FUNCTION_VENDOR_DEVICE:
+            vendor = true;
+            break;
+        case URB_FUNCTION_VENDOR_INTERFACE:
+            vendor = true;
+            recipient = 1;
+            break;
+        case URB_FUNCTION_VENDOR_ENDPOINT:
+            vendor = true;
+            recipient = 2;
+            break;
+        case URB_FUNCTION_VENDOR_OTHER:
+            vendor = true;
+            recipient = 3;
+            break;
+        case URB_FUNCTION_CLASS_INTERFACE:
+            recipient = 1;
+            break;
+        case URB_FUNCTION_CLASS_ENDPOINT:
+            recipient = 2;
+            break;
+        case URB_FUNCTION_CLASS_OTHER:
+            recipient = 3;
+            break;
+        default:
+            break;
+    }
+    auto& r = urb->UrbControlVendorClassRequest;
+    bool ok = true;
+    t.in = (r.TransferFlags & USBD_TRANSFER_DIRECTION_IN) != 0;
+    t.shortOk = (r.TransferFlags & USBD_SHORT_TRANSFER_OK) != 0;
+    t.buffer = BufferOf(r.TransferBuffer, r.TransferBufferMDL, r.TransferBufferLength, &ok);
+    t.setup =
+        UsbSetupPacket{static_cast<UCHAR>((t.in ? 0x80 : 0) | ((vendor ? 2 : 1) << 5) | recipient),
+                       r.Request, r.Value, r.Index, static_cast<USHORT>(t.buffer.size())};
+    return ok ? USBD_STATUS_SUCCESS : USBD_STATUS_INVALID_PARAMETER;
+}
+
+USBD_STATUS ControlTransfer(UsbPdoExtension* ext, URB* urb, UsbTransfer& t) {
+    auto& r = urb->UrbControlTransfer;
+    PipeEntry pipe;
+    if (r.PipeHandle != 0 &&
+        (!FindPipe(ext, r.PipeHandle, &pipe) || pipe.type != UsbdPipeTypeControl)) {
+        return USBD_STATUS_INVALID_PIPE_HANDLE;
+    }
+    bool ok = true;
+    t.in = (r.TransferFlags & USBD_TRANSFER_DIRECTION_IN) != 0;
+    t.shortOk = (r.TransferFlags & USBD_SHORT_TRANSFER_OK) != 0;
+    t.buffer = BufferOf(r.TransferBuffer, r.TransferBufferMDL, r.TransferBufferLength, &ok);
+    t.setup = UsbSetupPacket::FromBytes(std::span<const UCHAR, 8>(r.SetupPacket, 8));
+    return ok ? USBD_STATUS_SUCCESS : USBD_STATUS_INVALID_PARAMETER;
+}
+
+USBD_STATUS BulkOrInterruptTransfer(UsbPdoExtension* ext, URB* urb, UsbTransfer& t) {
+    auto& r = urb->UrbBulkOrInterruptTransfer;
+    PipeEntry pipe;
+    if (!FindPipe(ext, r.PipeHandle, &pipe)) return USBD_STATUS_INVALID_PIPE_HANDLE;
+    if (pipe.type != UsbdPipeTypeBulk && pipe.type != UsbdPipeTypeInterrupt) {
+        return USBD_STATUS_INVALID_PARAMETER;
+    }
+    bool ok = true;
+    t.type = pipe.type;
+    t.endpointAddress = pipe.endpoint;
+    t.in = USB_ENDPOINT_DIRECTION_IN(pipe.endpoint);
+    t.shortOk = (r.TransferFlags & USBD_SHORT_TRANSFER_OK) != 0;
+    t.buffer = BufferOf(r.TransferBuffer, r.TransferBufferMDL, r.TransferBufferLength, &ok);
+    return ok ? USBD_STATUS_SUCCESS : USBD_STATUS_INVALID_PARAMETER;
+}
+
+USBD_STATUS IsochTransfer(UsbPdoExtension* ext, URB* urb, UsbTransfer& t) {
+    auto& r = urb->UrbIsochronousTransfer;
+    PipeEntry pipe;
+    if (!FindPipe(ext, r.PipeHandle, &pipe)) return USBD_STATUS_INVALID_PIPE_HANDLE;
+    if (pipe.type != UsbdPipeTypeIsochronous || r.NumberOfPackets == 0 || r.NumberOfPackets > 255 ||
+        r.IsoPacket.size() < r.NumberOfPackets) {
+        return USBD_STATUS_INVALID_PARAMETER;
+    }
+    bool ok = true;
+    t.type = pipe.type;
+    t.endpointAddress = pipe.endpoint;
+    t.in = USB_ENDPOINT_DIRECTION_IN(pipe.endpoint);
+    t.buffer = BufferOf(r.TransferBuffer, r.TransferBufferMDL, r.TransferBufferLength, &ok);
+    t.packets.assign(r.IsoPacket.begin(), r.IsoPacket.begin() + r.NumberOfPackets);
+    for (const USBD_ISO_PACKET_DESCRIPTOR& p : t.packets) {
+        if (p.Offset > t.buffer.size()) ok = false;
+    }
+    t.startAsap = (r.TransferFlags & USBD_START_ISO_TRANSFER_ASAP) != 0;
+    t.startFrame = r.StartFrame;
+    return ok ? USBD_STATUS_SUCCESS : USBD_STATUS_INVALID_PARAMETER;
+}
+
+NTSTATUS AbortPipe(UsbPdoExtension* ext, IRP* irp, URB* urb) {
+    PipeEntry pipe;
+    if (!FindPipe(ext, urb->UrbPipeRequest.PipeHandle, &pipe)) {
+        return CompleteUrb(irp, urb, USBD_STATUS_INVALID_PIPE_HANDLE);
+    }
+    // Pending before it is parked, and parked before the cancels go out: the completion that
+    // drains the pipe may run at once.
+    IoMarkIrpPending(irp);
+    {
+        SpinLockGuard guard(ext->lock);
+        ext->aborts.emplace_back(irp, pipe.endpoint);
+    }
+    CancelEndpoint(ext, pipe.endpoint, false);
+    KeInsertQueueDpc(&ext->dpc, nullptr, nullptr);  // completes it if nothing was pending
+    return STATUS_PENDING;
+}
+
+NTSTATUS ResetPipe(UsbPdoExtension* ext, IRP* irp, URB* urb) {
+    PipeEntry pipe;
+    if (!FindPipe(ext, urb->UrbPipeRequest.PipeHandle, &pipe)) {
+        return CompleteUrb(irp, urb, USBD_STATUS_INVALID_PIPE_HANDLE);
+    }
+    return CompleteUrb(irp, urb, ext->backend->ClearHalt(pipe.endpoint));
+}
+
+// A transfer goes to the backend; anything else is answered here.
 NTSTATUS HandleUrb(UsbPdoExtension* ext, IRP* irp, URB* urb) {
     if (urb == nullptr) return Complete(irp, STATUS_INVALID_PARAMETER);
     urb->UrbHeader.Status = USBD_STATUS_SUCCESS;
@@ -355,21 +491,13 @@ NTSTATUS HandleUrb(UsbPdoExtension* ext, IRP* irp, URB* urb) {
     if (ext->gone && !cleanup) return CompleteUrb(irp, urb, USBD_STATUS_DEVICE_GONE);
 
     UsbTransfer t;
-    bool ok = true;
+    USBD_STATUS built = USBD_STATUS_SUCCESS;
     switch (function) {
         case URB_FUNCTION_SELECT_CONFIGURATION:
             return SelectConfiguration(ext, irp, urb);
-
-        case URB_FUNCTION_GET_DESCRIPTOR_FROM_DEVICE: {
-            auto& r = urb->UrbControlDescriptorRequest;
-            t.buffer = BufferOf(r.TransferBuffer, r.TransferBufferMDL, r.TransferBufferLength, &ok);
-            t.setup = UsbSetupPacket{0x80, USB_REQUEST_GET_DESCRIPTOR,
-                                     static_cast<USHORT>((r.DescriptorType << 8) | r.Index),
-                                     r.LanguageId, static_cast<USHORT>(t.buffer.size())};
-            t.in = true;
+        case URB_FUNCTION_GET_DESCRIPTOR_FROM_DEVICE:
+            built = DescriptorTransfer(urb, t);
             break;
-        }
-
         case URB_FUNCTION_VENDOR_DEVICE:
         case URB_FUNCTION_VENDOR_INTERFACE:
         case URB_FUNCTION_VENDOR_ENDPOINT:
@@ -377,127 +505,31 @@ NTSTATUS HandleUrb(UsbPdoExtension* ext, IRP* irp, URB* urb) {
         case URB_FUNCTION_CLASS_DEVICE:
         case URB_FUNCTION_CLASS_INTERFACE:
         case URB_FUNCTION_CLASS_ENDPOINT:
-        case URB_FUNCTION_CLASS_OTHER: {
-            auto& r = urb->UrbControlVendorClassRequest;
-            const bool vendor = function == URB_FUNCTION_VENDOR_DEVICE ||
-                                function == URB_FUNCTION_VENDOR_INTERFACE ||
-                                function == URB_FUNCTION_VENDOR_ENDPOINT ||
-                                function == URB_FUNCTION_VENDOR_OTHER;
-            UCHAR recipient = 0;
-            switch (function) {
-                case URB_FUNCTION_VENDOR_INTERFACE:
-                case URB_FUNCTION_CLASS_INTERFACE:
-                    recipient = 1;
-                    break;
-                case URB_FUNCTION_VENDOR_ENDPOINT:
-                case URB_FUNCTION_CLASS_ENDPOINT:
-                    recipient = 2;
-                    break;
-                case URB_FUNCTION_VENDOR_OTHER:
-                case URB_FUNCTION_CLASS_OTHER:
-                    recipient = 3;
-                    break;
-                default:
-                    break;
-            }
-            t.in = (r.TransferFlags & USBD_TRANSFER_DIRECTION_IN) != 0;
-            t.shortOk = (r.TransferFlags & USBD_SHORT_TRANSFER_OK) != 0;
-            t.buffer = BufferOf(r.TransferBuffer, r.TransferBufferMDL, r.TransferBufferLength, &ok);
-            t.setup = UsbSetupPacket{
-                static_cast<UCHAR>((t.in ? 0x80 : 0) | ((vendor ? 2 : 1) << 5) | recipient),
-                r.Request, r.Value, r.Index, static_cast<USHORT>(t.buffer.size())};
+        case URB_FUNCTION_CLASS_OTHER:
+            built = VendorClassTransfer(urb, t);
             break;
-        }
-
-        case URB_FUNCTION_CONTROL_TRANSFER: {
-            auto& r = urb->UrbControlTransfer;
-            PipeEntry pipe;
-            if (r.PipeHandle != 0 &&
-                (!FindPipe(ext, r.PipeHandle, &pipe) || pipe.type != UsbdPipeTypeControl)) {
-                return CompleteUrb(irp, urb, USBD_STATUS_INVALID_PIPE_HANDLE);
-            }
-            t.in = (r.TransferFlags & USBD_TRANSFER_DIRECTION_IN) != 0;
-            t.shortOk = (r.TransferFlags & USBD_SHORT_TRANSFER_OK) != 0;
-            t.buffer = BufferOf(r.TransferBuffer, r.TransferBufferMDL, r.TransferBufferLength, &ok);
-            t.setup = UsbSetupPacket::FromBytes(std::span<const UCHAR, 8>(r.SetupPacket, 8));
+        case URB_FUNCTION_CONTROL_TRANSFER:
+            built = ControlTransfer(ext, urb, t);
             break;
-        }
-
-        case URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER: {
-            auto& r = urb->UrbBulkOrInterruptTransfer;
-            PipeEntry pipe;
-            if (!FindPipe(ext, r.PipeHandle, &pipe)) {
-                return CompleteUrb(irp, urb, USBD_STATUS_INVALID_PIPE_HANDLE);
-            }
-            if (pipe.type != UsbdPipeTypeBulk && pipe.type != UsbdPipeTypeInterrupt) {
-                return CompleteUrb(irp, urb, USBD_STATUS_INVALID_PARAMETER);
-            }
-            t.type = pipe.type;
-            t.endpointAddress = pipe.endpoint;
-            t.in = USB_ENDPOINT_DIRECTION_IN(pipe.endpoint);
-            t.shortOk = (r.TransferFlags & USBD_SHORT_TRANSFER_OK) != 0;
-            t.buffer = BufferOf(r.TransferBuffer, r.TransferBufferMDL, r.TransferBufferLength, &ok);
+        case URB_FUNCTION_BULK_OR_INTERRUPT_TRANSFER:
+            built = BulkOrInterruptTransfer(ext, urb, t);
             break;
-        }
-
-        case URB_FUNCTION_ISOCH_TRANSFER: {
-            auto& r = urb->UrbIsochronousTransfer;
-            PipeEntry pipe;
-            if (!FindPipe(ext, r.PipeHandle, &pipe)) {
-                return CompleteUrb(irp, urb, USBD_STATUS_INVALID_PIPE_HANDLE);
-            }
-            if (pipe.type != UsbdPipeTypeIsochronous || r.NumberOfPackets == 0 ||
-                r.NumberOfPackets > 255 || r.IsoPacket.size() < r.NumberOfPackets) {
-                return CompleteUrb(irp, urb, USBD_STATUS_INVALID_PARAMETER);
-            }
-            t.type = pipe.type;
-            t.endpointAddress = pipe.endpoint;
-            t.in = USB_ENDPOINT_DIRECTION_IN(pipe.endpoint);
-            t.buffer = BufferOf(r.TransferBuffer, r.TransferBufferMDL, r.TransferBufferLength, &ok);
-            t.packets.assign(r.IsoPacket.begin(), r.IsoPacket.begin() + r.NumberOfPackets);
-            for (const USBD_ISO_PACKET_DESCRIPTOR& p : t.packets) {
-                if (p.Offset > t.buffer.size()) ok = false;
-            }
-            t.startAsap = (r.TransferFlags & USBD_START_ISO_TRANSFER_ASAP) != 0;
-            t.startFrame = r.StartFrame;
+        case URB_FUNCTION_ISOCH_TRANSFER:
+            built = IsochTransfer(ext, urb, t);
             break;
-        }
-
-        case URB_FUNCTION_ABORT_PIPE: {
-            PipeEntry pipe;
-            if (!FindPipe(ext, urb->UrbPipeRequest.PipeHandle, &pipe)) {
-                return CompleteUrb(irp, urb, USBD_STATUS_INVALID_PIPE_HANDLE);
-            }
-            // Pending before it is parked, and parked before the cancels go out: the completion
-            // that drains the pipe may run at once.
-            IoMarkIrpPending(irp);
-            {
-                SpinLockGuard guard(ext->lock);
-                ext->aborts.emplace_back(irp, pipe.endpoint);
-            }
-            CancelEndpoint(ext, pipe.endpoint, false);
-            KeInsertQueueDpc(&ext->dpc, nullptr, nullptr);  // completes it if nothing was pending
-            return STATUS_PENDING;
-        }
-
+        case URB_FUNCTION_ABORT_PIPE:
+            return AbortPipe(ext, irp, urb);
         case URB_FUNCTION_SYNC_RESET_PIPE_AND_CLEAR_STALL:
         case URB_FUNCTION_SYNC_RESET_PIPE:
-        case URB_FUNCTION_SYNC_CLEAR_STALL: {
-            PipeEntry pipe;
-            if (!FindPipe(ext, urb->UrbPipeRequest.PipeHandle, &pipe)) {
-                return CompleteUrb(irp, urb, USBD_STATUS_INVALID_PIPE_HANDLE);
-            }
-            return CompleteUrb(irp, urb, ext->backend->ClearHalt(pipe.endpoint));
-        }
-
+        case URB_FUNCTION_SYNC_CLEAR_STALL:
+            return ResetPipe(ext, irp, urb);
         case URB_FUNCTION_GET_CURRENT_FRAME_NUMBER:
             urb->UrbGetCurrentFrameNumber.FrameNumber = ext->backend->CurrentFrameNumber();
             return CompleteUrb(irp, urb, USBD_STATUS_SUCCESS);
-
         default:
             return CompleteUrb(irp, urb, USBD_STATUS_INVALID_URB_FUNCTION);
     }
-    if (!ok) return CompleteUrb(irp, urb, USBD_STATUS_INVALID_PARAMETER);
+    if (USBD_ERROR(built)) return CompleteUrb(irp, urb, built);
     return SubmitAsync(ext, irp, urb, t);
 }
 

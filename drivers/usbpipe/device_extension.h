@@ -33,7 +33,8 @@ enum : LONG { kDeviceNotStarted = 0, kDeviceWorking = 1, kDeviceRemoved = 2 };
 
 class DEVICE_EXTENSION : public DeviceExtensionBase {
 public:
-    explicit DEVICE_EXTENSION(Dispatcher& dispatcher) : ioCount(dispatcher, lock) {}
+    explicit DEVICE_EXTENSION(Dispatcher& dispatcher)
+        : ioCount(dispatcher, lock), drainDone(dispatcher, NotificationEvent, true) {}
 
     DEVICE_OBJECT* self = nullptr;
     DEVICE_OBJECT* lowerDevice = nullptr;
@@ -65,6 +66,11 @@ public:
     bool removePending = false;
     bool surpriseRemoved = false;
     LONG deviceState = kDeviceNotStarted;
+    // Powering down takes the base count away while it waits, and so does removal: the two
+    // never overlap. Removal waits for `drainDone`; a drain does not start once it has begun.
+    bool removeStarted = false;
+    bool draining = false;
+    KEVENT drainDone;
 
     // Power.
     std::atomic<DEVICE_POWER_STATE> devicePower{PowerDeviceD0};

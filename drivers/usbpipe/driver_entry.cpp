@@ -7,9 +7,12 @@ namespace ys::usbpipe {
 
 namespace {
 
+// Internal device-control and system-control requests: passed down, counted while they are.
 NTSTATUS QtxDispatchPassDown(DEVICE_OBJECT* device, IRP* irp) {
+    DEVICE_EXTENSION* ext = Extension(device);
+    IoCountHolder count(ext->ioCount);
     IoSkipCurrentIrpStackLocation(irp);
-    return IoCallDriver(Extension(device)->lowerDevice, irp);
+    return IoCallDriver(ext->lowerDevice, irp);
 }
 
 void QtxUnload(DRIVER_OBJECT*) {}

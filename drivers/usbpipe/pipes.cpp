@@ -66,7 +66,7 @@ bool SnapshotPipe(DEVICE_EXTENSION* ext, const PipeContext* pipe, PipeSnapshot* 
 
 NTSTATUS QtxDispatchCreate(DEVICE_OBJECT* device, IRP* irp) {
     DEVICE_EXTENSION* ext = Extension(device);
-    QtxIoIncrement(ext);
+    IoCountHolder count(ext->ioCount);
     FILE_OBJECT* file = IoGetCurrentIrpStackLocation(irp)->FileObject;
     NTSTATUS status = STATUS_SUCCESS;
     {
@@ -88,14 +88,12 @@ NTSTATUS QtxDispatchCreate(DEVICE_OBJECT* device, IRP* irp) {
             }
         }
     }
-    CompleteRequest(irp, status, 0);
-    QtxIoDecrement(ext);
-    return status;
+    return CompleteRequest(irp, status, 0);
 }
 
 NTSTATUS QtxDispatchClose(DEVICE_OBJECT* device, IRP* irp) {
     DEVICE_EXTENSION* ext = Extension(device);
-    QtxIoIncrement(ext);
+    IoCountHolder count(ext->ioCount);
     FILE_OBJECT* file = IoGetCurrentIrpStackLocation(irp)->FileObject;
     NTSTATUS status = STATUS_INVALID_HANDLE;
     {
@@ -108,9 +106,7 @@ NTSTATUS QtxDispatchClose(DEVICE_OBJECT* device, IRP* irp) {
             status = STATUS_SUCCESS;
         }
     }
-    CompleteRequest(irp, status, 0);
-    QtxIoDecrement(ext);
-    return status;
+    return CompleteRequest(irp, status, 0);
 }
 
 }  // namespace ys::usbpipe

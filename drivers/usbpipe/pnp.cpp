@@ -196,15 +196,15 @@ NTSTATUS HandleStopDevice(DEVICE_EXTENSION* ext, IRP* irp) {
     return PassDown(ext, irp);
 }
 
-NTSTATUS HandleQueryRemove(DEVICE_EXTENSION* ext, IRP* irp) {
+NTSTATUS HandleQueryRemove(DEVICE_EXTENSION* ext, IRP* irp, IoCountHolder& count) {
     if (Started(ext)) {
         {
             SpinLockGuard guard(ext->lock);
             ext->removePending = true;
         }
-        QtxIoDecrement(ext);  // this request's own count
+        count.Release();  // this request's own count
         KeWaitForSingleObject(&ext->ioCount.noIoEvent(), Executive, KernelMode, false, nullptr);
-        QtxIoIncrement(ext);
+        count.Reacquire();
     }
     irp->IoStatus.Status = STATUS_SUCCESS;
     return PassDown(ext, irp);
@@ -233,7 +233,7 @@ NTSTATUS HandleSurpriseRemoval(DEVICE_EXTENSION* ext, IRP* irp) {
 }
 
 // Deletes the device: the extension may be gone when this returns.
-NTSTATUS HandleRemoveDevice(DEVICE_EXTENSION* ext, IRP* irp) {
+NTSTATUS HandleRemoveDevice(DEVICE_EXTENSION* ext, IRP* irp, IoCountHolder& count) {
     bool surprise = false;
     {
         SpinLockGuard guard(ext->lock);
@@ -249,7 +249,7 @@ NTSTATUS HandleRemoveDevice(DEVICE_EXTENSION* ext, IRP* irp) {
         ext->removePending = true;
     }
     AbortPipes(ext, true);
-    QtxIoDecrement(ext);  // this request's count
+    count.Release();      // this request's count
     QtxIoDecrement(ext);  // the base count
     KeWaitForSingleObject(&ext->ioCount.removeEvent(), Executive, KernelMode, false, nullptr);
     FreeConfiguration(ext);
@@ -299,41 +299,37 @@ NTSTATUS QueryCapabilities(DEVICE_EXTENSION* ext, DEVICE_CAPABILITIES* capabilit
 NTSTATUS QtxDispatchPnP(DEVICE_OBJECT* device, IRP* irp) {
     DEVICE_EXTENSION* ext = Extension(device);
     const UCHAR minor = IoGetCurrentIrpStackLocation(irp)->MinorFunction;
-    QtxIoIncrement(ext);
-    NTSTATUS status = STATUS_SUCCESS;
+    if (minor == IRP_MN_REMOVE_DEVICE) {
+        // A drain in progress has taken the base count away: it gives it back first.
+        {
+            SpinLockGuard guard(ext->lock);
+            ext->removeStarted = true;
+        }
+        KeWaitForSingleObject(&ext->drainDone, Executive, KernelMode, false, nullptr);
+    }
+    IoCountHolder count(ext->ioCount);
     switch (minor) {
         case IRP_MN_START_DEVICE:
-            status = HandleStartDevice(ext, irp);
-            break;
+            return HandleStartDevice(ext, irp);
         case IRP_MN_QUERY_STOP_DEVICE:
-            status = HandleQueryStop(ext, irp);
-            break;
+            return HandleQueryStop(ext, irp);
         case IRP_MN_CANCEL_STOP_DEVICE:
-            status = HandleCancelStop(ext, irp);
-            break;
+            return HandleCancelStop(ext, irp);
         case IRP_MN_STOP_DEVICE:
-            status = HandleStopDevice(ext, irp);
-            break;
+            return HandleStopDevice(ext, irp);
         case IRP_MN_QUERY_REMOVE_DEVICE:
-            status = HandleQueryRemove(ext, irp);
-            break;
+            return HandleQueryRemove(ext, irp, count);
         case IRP_MN_CANCEL_REMOVE_DEVICE:
-            status = HandleCancelRemove(ext, irp);
-            break;
+            return HandleCancelRemove(ext, irp);
         case IRP_MN_SURPRISE_REMOVAL:
-            status = HandleSurpriseRemoval(ext, irp);
-            break;
+            return HandleSurpriseRemoval(ext, irp);
         case IRP_MN_REMOVE_DEVICE:
-            return HandleRemoveDevice(ext, irp);  // has dropped its count already
+            return HandleRemoveDevice(ext, irp, count);  // the device is gone when it returns
         case IRP_MN_QUERY_CAPABILITIES:
-            status = HandleQueryCapabilities(ext, irp);
-            break;
+            return HandleQueryCapabilities(ext, irp);
         default:
-            status = PassDown(ext, irp);
-            break;
+            return PassDown(ext, irp);
     }
-    QtxIoDecrement(ext);
-    return status;
 }
 
 }  // namespace ys::usbpipe

@@ -117,6 +117,19 @@ NTSTATUS PassDownAndFinish(DEVICE_EXTENSION* ext, IRP* irp) {
     return STATUS_PENDING;
 }
 
+bool Draining(DEVICE_EXTENSION* ext) {
+    SpinLockGuard guard(ext->lock);
+    return ext->draining;
+}
+
+void EndDrain(DEVICE_EXTENSION* ext) {
+    {
+        SpinLockGuard guard(ext->lock);
+        ext->draining = false;
+    }
+    KeSetEvent(&ext->drainDone, IO_NO_INCREMENT, false);
+}
+
 // Powering down: no transfer may be outstanding when the request goes down. Runs in a worker
 // because it waits.
 void HoldIoRequestsWorker(DEVICE_OBJECT*, void* context) {
@@ -128,14 +141,25 @@ void HoldIoRequestsWorker(DEVICE_OBJECT*, void* context) {
     KeWaitForSingleObject(&ext->ioCount.removeEvent(), Executive, KernelMode, false, nullptr);
     QtxIoIncrement(ext);
     QtxIoIncrement(ext);
+    EndDrain(ext);
     IoFreeWorkItem(c->workItem);
     PassDownAndFinish(ext, c->irp);
 }
 
 NTSTATUS Drain(DEVICE_EXTENSION* ext, IRP* irp) {
-    SetDeviceState(ext, kDeviceNotStarted);
+    {
+        SpinLockGuard guard(ext->lock);
+        if (!ext->removeStarted) {
+            ext->deviceState = kDeviceNotStarted;
+            ext->draining = true;
+            KeClearEvent(&ext->drainDone);
+        }
+    }
+    // Removal has begun and waits for nothing more: the request just goes down.
+    if (!Draining(ext)) return PassDownAndFinish(ext, irp);
     IO_WORKITEM* item = IoAllocateWorkItem(ext->self);
     if (item == nullptr) {
+        EndDrain(ext);
         PoStartNextPowerIrp(irp);
         CompleteRequest(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
         QtxIoDecrement(ext);

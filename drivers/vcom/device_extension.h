@@ -8,6 +8,7 @@
 
 #include "drivers/kernel/kernel.h"
 #include "drivers/kernel/serial_ioctl.h"
+#include "drivers/usb/vendor_commands.h"
 #include "drivers/vcom/qtxvcom.h"
 #include "drivers/vcom/ring_buffer.h"
 
@@ -104,7 +105,9 @@ public:
     bool rxRunning = false;
     bool rxOutstanding = false;  // a lower read is in flight
     bool rxScheduled = false;    // the next cycle is due from the timer or the DPC
-    std::unique_ptr<IRP> rxIrp;
+    // The lower requests are shared so that a path that cancels one keeps it alive while its
+    // completion may free or replace it.
+    std::shared_ptr<IRP> rxIrp;
     IO_STATUS_BLOCK rxIosb;
     KEVENT rxIdle;
     KTIMER rxTimer;
@@ -135,7 +138,7 @@ public:
     ULONG_PTR syncWriteInformation = 0;
     ULONG syncTransmitted = 0;  // the synchronous path's running total
     // The lower request of the synchronous write or of an asynchronous transfer.
-    std::unique_ptr<IRP> txIrp;
+    std::shared_ptr<IRP> txIrp;
     IO_STATUS_BLOCK txIosb;
     std::vector<UCHAR> txTransfer;
     bool txInFlight = false;
@@ -149,14 +152,14 @@ public:
 
     // Immediate character.
     IRP* immediateIrp = nullptr;
-    std::unique_ptr<IRP> immediateLower;
+    std::shared_ptr<IRP> immediateLower;
     IO_STATUS_BLOCK immediateIosb;
     UCHAR immediateChar = 0;
 
     // Status polling.
     bool pollRunning = false;
     bool pollOutstanding = false;
-    std::unique_ptr<IRP> pollIrp;
+    std::shared_ptr<IRP> pollIrp;
     IO_STATUS_BLOCK pollIosb;
     UCHAR pollByte = 0;
     KEVENT pollIdle;
@@ -195,7 +198,8 @@ NTSTATUS OpenLowerPipe(VCOM_EXTENSION* ext, LowerPipe& pipe);
 void CloseLowerPipe(VCOM_EXTENSION* ext, LowerPipe& pipe);
 NTSTATUS LowerIoctl(VCOM_EXTENSION* ext, LowerPipe* pipe, ULONG code, const void* in,
                     ULONG inLength, void* out, ULONG outLength, ULONG_PTR* returned = nullptr);
-NTSTATUS SendVendorCommand(VCOM_EXTENSION* ext, std::initializer_list<UCHAR> data);
+NTSTATUS SendVendorCommand(VCOM_EXTENSION* ext, usb::VendorCommand command,
+                           std::initializer_list<UCHAR> arguments);
 NTSTATUS ForwardAndWait(VCOM_EXTENSION* ext, IRP* irp);
 NTSTATUS PassDown(VCOM_EXTENSION* ext, IRP* irp);
 // An asynchronous lower request on `pipe`; the completion routine gets `ext`.
@@ -218,8 +222,7 @@ NTSTATUS VcomDispatchCleanup(DEVICE_OBJECT* device, IRP* irp);
 // Repeats the open sequence after power comes back (PASSIVE_LEVEL).
 void ReopenAfterPowerUp(VCOM_EXTENSION* ext);
 bool IsGone(VCOM_EXTENSION* ext);
-// Holds the remove lock for a request; false (and nothing held) after (surprise) removal.
-bool AcquireUnlessGone(VCOM_EXTENSION* ext, IRP* irp);
+bool PortIsOpen(VCOM_EXTENSION* ext);
 
 // receiver.cpp
 void StartReceiver(VCOM_EXTENSION* ext);

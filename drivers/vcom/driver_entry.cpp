@@ -14,8 +14,12 @@ std::atomic<ULONG> g_debugLevel{0};
 
 constexpr int kMaxNameTries = 1000;
 
+// Under the remove lock: once removal has begun the device below may be gone.
 NTSTATUS VcomDispatchPassDown(DEVICE_OBJECT* device, IRP* irp) {
-    return PassDown(Extension(device), irp);
+    VCOM_EXTENSION* ext = Extension(device);
+    RemoveLockHolder hold(ext->removeLock, irp);
+    if (!hold.held()) return CompleteRequest(irp, STATUS_DELETE_PENDING, 0);
+    return PassDown(ext, irp);
 }
 
 void VcomUnload(DRIVER_OBJECT*) {

@@ -83,7 +83,7 @@ NTSTATUS SendLineSettings(VCOM_EXTENSION* ext) {
             if (odd) c |= 0x20;
             if (handshake) c |= 0x40;
             if (autoBoth) c |= 0x80;
-            NTSTATUS status = SendVendorCommand(ext, {0, c});
+            NTSTATUS status = SendVendorCommand(ext, usb::VendorCommand::kSetLine, {c});
             if (NT_SUCCESS(status) && ext->endPointCaps == 2 && handshake) {
                 UCHAR bits = 0;
                 {
@@ -91,7 +91,7 @@ NTSTATUS SendLineSettings(VCOM_EXTENSION* ext) {
                     ext->modemControl |= 0x01;
                     bits = ext->modemControl;
                 }
-                status = SendVendorCommand(ext, {1, bits});
+                status = SendVendorCommand(ext, usb::VendorCommand::kSetControlLines, {bits});
             }
             return status;
         }
@@ -108,10 +108,11 @@ NTSTATUS SendLineSettings(VCOM_EXTENSION* ext) {
             } else if (s.handflow.FlowReplace & (SERIAL_AUTO_TRANSMIT | SERIAL_AUTO_RECEIVE)) {
                 c |= 0x20;
             }
-            NTSTATUS status = SendVendorCommand(ext, {0, b, c});
+            NTSTATUS status = SendVendorCommand(ext, usb::VendorCommand::kSetLine, {b, c});
             if (!NT_SUCCESS(status)) return status;
             const UCHAR replace = (s.handflow.FlowReplace & SERIAL_ERROR_CHAR) ? 1 : 0;
-            status = SendVendorCommand(ext, {4, replace, s.chars.ErrorChar});
+            status = SendVendorCommand(ext, usb::VendorCommand::kSetErrorReplacement,
+                                       {replace, s.chars.ErrorChar});
             bool restart = false;
             {
                 SpinLockGuard guard(ext->lock);

@@ -56,10 +56,18 @@ NTSTATUS LowerIoctl(VCOM_EXTENSION* ext, LowerPipe* pipe, ULONG code, const void
     return iosb.Status;
 }
 
-NTSTATUS SendVendorCommand(VCOM_EXTENSION* ext, std::initializer_list<UCHAR> data) {
-    std::vector<UCHAR> packet = {0x40, usbpipe::kVendorRequest,         0, 0, 0,
-                                 0,    static_cast<UCHAR>(data.size()), 0};
-    packet.insert(packet.end(), data.begin(), data.end());
+NTSTATUS SendVendorCommand(VCOM_EXTENSION* ext, usb::VendorCommand command,
+                           std::initializer_list<UCHAR> arguments) {
+    std::vector<UCHAR> packet = {usb::kVendorRequestType,
+                                 usb::kVendorRequestNumber,
+                                 0,
+                                 0,
+                                 0,
+                                 0,
+                                 static_cast<UCHAR>(arguments.size() + 1),
+                                 0};
+    packet.push_back(static_cast<UCHAR>(command));
+    packet.insert(packet.end(), arguments.begin(), arguments.end());
     return LowerIoctl(ext, nullptr, usbpipe::IOCTL_QTXUSB_CONTROL_TRANSFER, packet.data(),
                       static_cast<ULONG>(packet.size()), nullptr, 0);
 }
@@ -101,6 +109,13 @@ void CompleteAll(Completions& list) {
 }
 
 NTSTATUS CompleteRequest(IRP* irp, NTSTATUS status, ULONG_PTR information) {
+    if (status == STATUS_CANCELLED) {
+        // A cancel routine this path took the request from may still be reading it under the
+        // cancel lock: the request is completed (and may be freed) only once it has let go.
+        KIRQL irql = PASSIVE_LEVEL;
+        IoAcquireCancelSpinLock(&irql);
+        IoReleaseCancelSpinLock(irql);
+    }
     irp->IoStatus.Status = status;
     irp->IoStatus.Information = information;
     IoCompleteRequest(irp, IO_SERIAL_INCREMENT);

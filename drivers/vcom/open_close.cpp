@@ -9,9 +9,6 @@ namespace ys::vcom {
 
 namespace {
 
-constexpr UCHAR kRts = 0x01;
-constexpr UCHAR kDtr = 0x02;
-
 ULONG PacketSize(VCOM_EXTENSION* ext, LowerPipe& pipe) {
     ULONG size = 0;
     if (!NT_SUCCESS(LowerIoctl(ext, &pipe, usbpipe::IOCTL_QTXUSB_GET_MAX_PACKET_SIZE, nullptr, 0,
@@ -36,6 +33,10 @@ NTSTATUS OpenPort(VCOM_EXTENSION* ext) {
     {
         SpinLockGuard guard(ext->lock);
         if (ext->openCount > 0) return STATUS_ACCESS_DENIED;
+        // A stop or removal that has been queried waits for no port: none is opened meanwhile.
+        if (ext->pnpState == PnpState::kStopPending || ext->pnpState == PnpState::kRemovePending) {
+            return STATUS_DELETE_PENDING;
+        }
         ext->openCount = 1;
     }
     NTSTATUS status = OpenLowerPipe(ext, ext->txPipe);
@@ -74,11 +75,12 @@ NTSTATUS OpenPort(VCOM_EXTENSION* ext) {
         ext->txBuffer.Clear();
     }
 
-    SendVendorCommand(ext, {3, 1});
-    SendVendorCommand(ext, {1, kDtr | kRts});
+    SendVendorCommand(ext, usb::VendorCommand::kOpenPort, {usb::kPortOpened});
+    SendVendorCommand(ext, usb::VendorCommand::kSetControlLines,
+                      {usb::kControlDtr | usb::kControlRts});
     {
         SpinLockGuard guard(ext->lock);
-        ext->modemControl = kDtr | kRts;
+        ext->modemControl = usb::kControlDtr | usb::kControlRts;
         ext->portOpen = true;
     }
     StartTransmitter(ext);
@@ -106,7 +108,7 @@ void ClosePort(VCOM_EXTENSION* ext) {
         ext->rxLeftOffset = ext->rxLeftCount = 0;
         ext->rxAccepting = true;
     }
-    SendVendorCommand(ext, {3, 0});
+    SendVendorCommand(ext, usb::VendorCommand::kOpenPort, {usb::kPortClosed});
     CloseAllPipes(ext);
     SpinLockGuard guard(ext->lock);
     ext->rxRequestBuffer.clear();
@@ -121,28 +123,28 @@ bool IsGone(VCOM_EXTENSION* ext) {
     return ext->removed || ext->surpriseRemoved;
 }
 
-bool AcquireUnlessGone(VCOM_EXTENSION* ext, IRP* irp) {
-    if (!NT_SUCCESS(IoAcquireRemoveLock(&ext->removeLock, irp))) return false;
-    if (!IsGone(ext)) return true;
-    IoReleaseRemoveLock(&ext->removeLock, irp);
-    return false;
+bool PortIsOpen(VCOM_EXTENSION* ext) {
+    SpinLockGuard guard(ext->lock);
+    return ext->openCount > 0;
 }
 
 NTSTATUS VcomDispatchCreateClose(DEVICE_OBJECT* device, IRP* irp) {
     VCOM_EXTENSION* ext = Extension(device);
+    RemoveLockHolder hold(ext->removeLock, irp);
     if (IoGetCurrentIrpStackLocation(irp)->MajorFunction == IRP_MJ_CLOSE) {
-        // A handle can always be closed, also after removal.
-        ClosePort(ext);
+        // A handle can always be closed; once removal has begun, it has closed the port.
+        if (hold.held()) ClosePort(ext);
         return CompleteRequest(irp, STATUS_SUCCESS, 0);
     }
-    if (!AcquireUnlessGone(ext, irp)) return CompleteRequest(irp, STATUS_DELETE_PENDING, 0);
-    const NTSTATUS status = CompleteRequest(irp, OpenPort(ext), 0);
-    IoReleaseRemoveLock(&ext->removeLock, irp);
-    return status;
+    if (!hold.held() || IsGone(ext)) return CompleteRequest(irp, STATUS_DELETE_PENDING, 0);
+    return CompleteRequest(irp, OpenPort(ext), 0);
 }
 
 NTSTATUS VcomDispatchCleanup(DEVICE_OBJECT* device, IRP* irp) {
     VCOM_EXTENSION* ext = Extension(device);
+    RemoveLockHolder hold(ext->removeLock, irp);
+    // Once removal has begun it has ended every request of the port.
+    if (!hold.held()) return CompleteRequest(irp, STATUS_SUCCESS, 0);
     StopStatusPolling(ext, true);
     CancelReads(ext, STATUS_CANCELLED);
     StopTransmitter(ext, true);
@@ -175,11 +177,12 @@ void ReopenAfterPowerUp(VCOM_EXTENSION* ext) {
         open = ext->portOpen;
     }
     if (!open) return;
-    SendVendorCommand(ext, {3, 1});
-    SendVendorCommand(ext, {1, kDtr | kRts});
+    SendVendorCommand(ext, usb::VendorCommand::kOpenPort, {usb::kPortOpened});
+    SendVendorCommand(ext, usb::VendorCommand::kSetControlLines,
+                      {usb::kControlDtr | usb::kControlRts});
     {
         SpinLockGuard guard(ext->lock);
-        ext->modemControl = kDtr | kRts;
+        ext->modemControl = usb::kControlDtr | usb::kControlRts;
     }
     SendLineSettings(ext);
     StartStatusPolling(ext);

@@ -77,6 +77,16 @@ void SetState(VCOM_EXTENSION* ext, PnpState state, bool remember) {
     ext->pnpState = state;
 }
 
+// An open port always has a read outstanding below: the pipe driver's query would wait for it
+// without end. The query is refused instead, and no port opens while one is pending.
+bool EnterQuery(VCOM_EXTENSION* ext, PnpState pending) {
+    SpinLockGuard guard(ext->lock);
+    if (ext->openCount > 0) return false;
+    ext->previousPnpState = ext->pnpState;
+    ext->pnpState = pending;
+    return true;
+}
+
 void RestoreState(VCOM_EXTENSION* ext, PnpState pending) {
     SpinLockGuard guard(ext->lock);
     if (ext->pnpState == pending) ext->pnpState = ext->previousPnpState;
@@ -88,15 +98,15 @@ NTSTATUS Remove(VCOM_EXTENSION* ext, IRP* irp) {
         ext->removed = true;
         ext->pnpState = PnpState::kRemoved;
     }
-    // Activity stops while the lower device can still take the aborts and closes.
+    // Activity stops while the lower device can still take the aborts and closes. Requests
+    // that hold the remove lock (a close, a cleanup, a flush, an open) end first; an open that
+    // got in meanwhile may have started the port again.
     StopAndFailRequests(ext);
-    bool open = false;
-    {
-        SpinLockGuard guard(ext->lock);
-        open = ext->openCount > 0;
-    }
-    if (open) {
-        SendVendorCommand(ext, {3, 0});
+    IoAcquireRemoveLock(&ext->removeLock, irp);
+    IoReleaseRemoveLockAndWait(&ext->removeLock, irp);
+    StopAndFailRequests(ext);
+    if (PortIsOpen(ext)) {
+        SendVendorCommand(ext, usb::VendorCommand::kOpenPort, {usb::kPortClosed});
         for (LowerPipe* pipe : {&ext->statusPipe, &ext->rxPipe, &ext->txPipe}) {
             CloseLowerPipe(ext, *pipe);
         }
@@ -104,8 +114,6 @@ NTSTATUS Remove(VCOM_EXTENSION* ext, IRP* irp) {
         ext->openCount = 0;
         ext->portOpen = false;
     }
-    IoAcquireRemoveLock(&ext->removeLock, irp);
-    IoReleaseRemoveLockAndWait(&ext->removeLock, irp);
 
     irp->IoStatus.Status = STATUS_SUCCESS;
     DEVICE_OBJECT* lower = ext->lowerDevice;
@@ -141,7 +149,9 @@ NTSTATUS VcomDispatchPnp(DEVICE_OBJECT* device, IRP* irp) {
             return CompleteRequest(irp, status, 0);
         }
         case IRP_MN_QUERY_STOP_DEVICE:
-            SetState(ext, PnpState::kStopPending, true);
+            if (!EnterQuery(ext, PnpState::kStopPending)) {
+                return CompleteRequest(irp, STATUS_DEVICE_BUSY, 0);
+            }
             irp->IoStatus.Status = STATUS_SUCCESS;
             return PassDown(ext, irp);
         case IRP_MN_CANCEL_STOP_DEVICE: {
@@ -154,7 +164,9 @@ NTSTATUS VcomDispatchPnp(DEVICE_OBJECT* device, IRP* irp) {
             irp->IoStatus.Status = STATUS_SUCCESS;
             return PassDown(ext, irp);
         case IRP_MN_QUERY_REMOVE_DEVICE:
-            SetState(ext, PnpState::kRemovePending, true);
+            if (!EnterQuery(ext, PnpState::kRemovePending)) {
+                return CompleteRequest(irp, STATUS_DEVICE_BUSY, 0);
+            }
             irp->IoStatus.Status = STATUS_SUCCESS;
             return PassDown(ext, irp);
         case IRP_MN_CANCEL_REMOVE_DEVICE: {

@@ -8,29 +8,32 @@ namespace {
 
 struct PowerUpContext {
     VCOM_EXTENSION* ext;
-    IRP* irp;
     IO_WORKITEM* item;
 };
 
+// The power request has completed; the open sequence follows. It waits for the device's
+// answers, so it runs here rather than in the completion, under the remove lock so that a
+// removal waits for it.
 void PowerUpWorker(DEVICE_OBJECT*, void* context) {
     std::unique_ptr<PowerUpContext> c(static_cast<PowerUpContext*>(context));
-    // Waits for the device's answers, so it runs here rather than in the completion.
     ReopenAfterPowerUp(c->ext);
+    IoReleaseRemoveLock(&c->ext->removeLock, c->item);
     IoFreeWorkItem(c->item);
-    PoStartNextPowerIrp(c->irp);
-    IoCompleteRequest(c->irp, IO_NO_INCREMENT);
 }
 
 NTSTATUS PowerUpComplete(DEVICE_OBJECT*, IRP* irp, void* context) {
     auto* ext = static_cast<VCOM_EXTENSION*>(context);
-    if (!NT_SUCCESS(irp->IoStatus.Status)) {
-        PoStartNextPowerIrp(irp);
+    if (irp->PendingReturned) IoMarkIrpPending(irp);
+    PoStartNextPowerIrp(irp);
+    if (!NT_SUCCESS(irp->IoStatus.Status)) return STATUS_SUCCESS;
+    IO_WORKITEM* item = IoAllocateWorkItem(ext->self);
+    if (item == nullptr || !NT_SUCCESS(IoAcquireRemoveLock(&ext->removeLock, item))) {
+        if (item != nullptr) IoFreeWorkItem(item);
         return STATUS_SUCCESS;
     }
-    IO_WORKITEM* item = IoAllocateWorkItem(ext->self);
-    auto c = std::make_unique<PowerUpContext>(PowerUpContext{ext, irp, item});
+    auto c = std::make_unique<PowerUpContext>(PowerUpContext{ext, item});
     IoQueueWorkItem(item, PowerUpWorker, DelayedWorkQueue, c.release());  // freed by the worker
-    return STATUS_MORE_PROCESSING_REQUIRED;
+    return STATUS_SUCCESS;
 }
 
 NTSTATUS PassDownPower(VCOM_EXTENSION* ext, IRP* irp) {
@@ -57,6 +60,7 @@ NTSTATUS VcomDispatchPower(DEVICE_OBJECT* device, IRP* irp) {
         }
         StopStatusPolling(ext, false);
         StopReceiver(ext, false);
+        StopTransmitter(ext, false);
         return PassDownPower(ext, irp);
     }
     bool powered;

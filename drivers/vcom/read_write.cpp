@@ -98,8 +98,9 @@ void StartNextReadLocked(VCOM_EXTENSION* ext, Completions& done) {
 }
 
 void ReadCancelRoutine(DEVICE_OBJECT*, IRP* irp) {
-    IoReleaseCancelSpinLock(irp->CancelIrql);
+    // Read while the cancel lock holds off a path that completes the request as cancelled.
     VCOM_EXTENSION* ext = FromIrp(irp);
+    IoReleaseCancelSpinLock(irp->CancelIrql);
     Completions done;
     {
         SpinLockGuard guard(ext->lock);
@@ -250,7 +251,7 @@ void CancelReads(VCOM_EXTENSION* ext, NTSTATUS status) {
 
 void CancelWrites(VCOM_EXTENSION* ext, NTSTATUS status) {
     Completions done;
-    IRP* lower = nullptr;
+    std::shared_ptr<IRP> lower;
     {
         SpinLockGuard guard(ext->lock);
         for (IRP* irp : ext->writeQueue) {
@@ -266,19 +267,20 @@ void CancelWrites(VCOM_EXTENSION* ext, NTSTATUS status) {
                     {irp, ClaimFromCancel(irp) ? status : STATUS_CANCELLED, ext->currentWriteDone});
             } else if (ext->txInFlight && !ext->txNullPacket) {
                 // The write completes from its lower request's completion.
-                lower = ext->txIrp.get();
+                lower = ext->txIrp;
             }
         }
     }
     CompleteAll(done);
-    if (lower != nullptr) IoCancelIrp(lower);
+    if (lower != nullptr) IoCancelIrp(lower.get());
 }
 
 void WriteCancelRoutine(DEVICE_OBJECT*, IRP* irp) {
-    IoReleaseCancelSpinLock(irp->CancelIrql);
+    // Read while the cancel lock holds off a path that completes the request as cancelled.
     VCOM_EXTENSION* ext = FromIrp(irp);
+    IoReleaseCancelSpinLock(irp->CancelIrql);
     Completions done;
-    IRP* lower = nullptr;
+    std::shared_ptr<IRP> lower;
     {
         SpinLockGuard guard(ext->lock);
         auto it = std::find(ext->writeQueue.begin(), ext->writeQueue.end(), irp);
@@ -291,18 +293,18 @@ void WriteCancelRoutine(DEVICE_OBJECT*, IRP* irp) {
                 ext->currentWrite = nullptr;
                 done.push_back({irp, STATUS_CANCELLED, ext->currentWriteDone});
             } else if (ext->txInFlight && !ext->txNullPacket) {
-                lower = ext->txIrp.get();
+                lower = ext->txIrp;
             }
         }
     }
     CompleteAll(done);
-    if (lower != nullptr) IoCancelIrp(lower);
+    if (lower != nullptr) IoCancelIrp(lower.get());
 }
 
 void WriteTimerDpcRoutine(KDPC*, void* context, void*, void*) {
     auto* ext = static_cast<VCOM_EXTENSION*>(context);
     Completions done;
-    IRP* lower = nullptr;
+    std::shared_ptr<IRP> lower;
     {
         SpinLockGuard guard(ext->lock);
         if (ext->currentWrite == nullptr || ext->writeDue == 0 ||
@@ -318,11 +320,11 @@ void WriteTimerDpcRoutine(KDPC*, void* context, void*, void*) {
             FillTxBufferLocked(ext, done);
         } else {
             ext->writeTimedOut = true;
-            if (ext->txInFlight && !ext->txNullPacket) lower = ext->txIrp.get();
+            if (ext->txInFlight && !ext->txNullPacket) lower = ext->txIrp;
         }
     }
     CompleteAll(done);
-    if (lower != nullptr) IoCancelIrp(lower);
+    if (lower != nullptr) IoCancelIrp(lower.get());
 }
 
 void StartNextSyncWrite(VCOM_EXTENSION* ext) {
@@ -440,30 +442,29 @@ void TxDoneDpcRoutine(KDPC*, void* context, void*, void*) {
 
 NTSTATUS VcomDispatchReadWrite(DEVICE_OBJECT* device, IRP* irp) {
     VCOM_EXTENSION* ext = Extension(device);
-    if (!AcquireUnlessGone(ext, irp)) return CompleteRequest(irp, STATUS_DELETE_PENDING, 0);
+    RemoveLockHolder hold(ext->removeLock, irp);
+    if (!hold.held() || IsGone(ext)) return CompleteRequest(irp, STATUS_DELETE_PENDING, 0);
     irp->Tail.Overlay.DriverContext[0] = ext;
-    NTSTATUS status;
-    if (LengthOf(irp) == 0) {
-        status = CompleteRequest(irp, STATUS_SUCCESS, 0);
-    } else if (IoGetCurrentIrpStackLocation(irp)->MajorFunction == IRP_MJ_READ) {
-        status = DispatchRead(ext, irp);
-    } else {
-        status = DispatchWrite(ext, irp);
+    if (LengthOf(irp) == 0) return CompleteRequest(irp, STATUS_SUCCESS, 0);
+    if (IoGetCurrentIrpStackLocation(irp)->MajorFunction == IRP_MJ_READ) {
+        return DispatchRead(ext, irp);
     }
-    IoReleaseRemoveLock(&ext->removeLock, irp);
-    return status;
+    return DispatchWrite(ext, irp);
 }
 
 NTSTATUS VcomDispatchFlush(DEVICE_OBJECT* device, IRP* irp) {
     VCOM_EXTENSION* ext = Extension(device);
-    // At most 30 s, checked every 10 ms.
+    RemoveLockHolder hold(ext->removeLock, irp);
+    if (!hold.held()) return CompleteRequest(irp, STATUS_SUCCESS, 0);
+    // At most 30 s, checked every 10 ms; a removed device has nothing left to send.
     for (int i = 0; i < 3000; ++i) {
         bool empty;
         {
             SpinLockGuard guard(ext->lock);
-            empty = ext->txAsync == 1 ? ext->txBuffer.Count() == 0 && !ext->txInFlight &&
-                                            ext->currentWrite == nullptr
-                                      : ext->currentWrite == nullptr && ext->writeQueue.empty();
+            empty =
+                ext->removed || ext->surpriseRemoved || ext->txAsync == 1
+                    ? ext->txBuffer.Count() == 0 && !ext->txInFlight && ext->currentWrite == nullptr
+                    : ext->currentWrite == nullptr && ext->writeQueue.empty();
         }
         if (empty) break;
         const LARGE_INTEGER interval = RelativeMs(10);

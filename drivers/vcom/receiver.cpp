@@ -24,20 +24,20 @@ void DeliverLeftoverLocked(VCOM_EXTENSION* ext, Completions& done) {
     if (!ext->rxAccepting || ext->rxLeftCount == 0) return;
     const std::span<const UCHAR> bytes(ext->rxRequestBuffer.data() + ext->rxLeftOffset,
                                        ext->rxLeftCount);
-    const ULONG taken = ext->rxBuffer.Put(bytes);
     ULONG events = 0;
+    // The fill level that raises the 80 % event is the one the new bytes find.
+    const ULONG size = ext->rxBuffer.Size();
+    if (static_cast<ULONGLONG>(ext->rxBuffer.Count()) * 100 > static_cast<ULONGLONG>(size) * 79) {
+        events |= SERIAL_EV_RX80FULL;
+    }
+    const ULONG taken = ext->rxBuffer.Put(bytes);
     if (std::find(bytes.begin(), bytes.begin() + taken, ext->chars.EventChar) !=
         bytes.begin() + taken) {
         events |= SERIAL_EV_RXFLAG;
     }
     ext->rxLeftOffset += taken;
     ext->rxLeftCount -= taken;
-    const ULONG size = ext->rxBuffer.Size();
-    const ULONG count = ext->rxBuffer.Count();
-    if (static_cast<ULONGLONG>(count) * 100 > static_cast<ULONGLONG>(size) * 79) {
-        events |= SERIAL_EV_RX80FULL;
-    }
-    if (size - count <= size / 8) ext->rxAccepting = false;
+    if (size - ext->rxBuffer.Count() <= size / 8) ext->rxAccepting = false;
     if (events != 0) SignalEventsLocked(ext, events, done);
 }
 
@@ -121,17 +121,17 @@ void StartReceiver(VCOM_EXTENSION* ext) {
 }
 
 void StopReceiver(VCOM_EXTENSION* ext, bool wait) {
-    IRP* inFlight = nullptr;
+    std::shared_ptr<IRP> inFlight;
     {
         SpinLockGuard guard(ext->lock);
         ext->rxRunning = false;
         KeCancelTimer(&ext->rxTimer);
         KeRemoveQueueDpc(&ext->rxDpc);
         ext->rxScheduled = false;
-        if (ext->rxOutstanding) inFlight = ext->rxIrp.get();
+        if (ext->rxOutstanding) inFlight = ext->rxIrp;
     }
     if (!wait) {
-        if (inFlight != nullptr) IoCancelIrp(inFlight);
+        if (inFlight != nullptr) IoCancelIrp(inFlight.get());
         return;
     }
     if (ext->rxPipe.open) {
@@ -141,9 +141,9 @@ void StopReceiver(VCOM_EXTENSION* ext, bool wait) {
         {
             SpinLockGuard guard(ext->lock);
             if (!ext->rxOutstanding) break;
-            inFlight = ext->rxIrp.get();
+            inFlight = ext->rxIrp;
         }
-        IoCancelIrp(inFlight);
+        IoCancelIrp(inFlight.get());
         const LARGE_INTEGER timeout = RelativeMs(10);
         KeWaitForSingleObject(&ext->rxIdle, Executive, KernelMode, false, &timeout);
     }

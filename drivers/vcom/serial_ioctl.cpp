@@ -8,9 +8,9 @@ namespace ys::vcom {
 
 namespace {
 
-constexpr UCHAR kRts = 0x01;
-constexpr UCHAR kDtr = 0x02;
-constexpr UCHAR kBreak = 0x04;
+constexpr UCHAR kRts = usb::kControlRts;
+constexpr UCHAR kDtr = usb::kControlDtr;
+constexpr UCHAR kBreak = usb::kControlBreak;
 
 // The standard values of the properties record.
 constexpr ULONG SERIAL_SP_SERIALCOMM = 0x00000001;
@@ -60,7 +60,7 @@ NTSTATUS SendModemControl(VCOM_EXTENSION* ext) {
         SpinLockGuard guard(ext->lock);
         bits = ext->modemControl;
     }
-    return SendVendorCommand(ext, {1, bits});
+    return SendVendorCommand(ext, usb::VendorCommand::kSetControlLines, {bits});
 }
 
 // DTR and RTS changes: refused while that line is under handshake control.
@@ -77,8 +77,8 @@ NTSTATUS SetControlLine(VCOM_EXTENSION* ext, Request& r, UCHAR bit, bool on) {
 }
 
 void WaitCancelRoutine(DEVICE_OBJECT*, IRP* irp) {
-    IoReleaseCancelSpinLock(irp->CancelIrql);
     auto* ext = static_cast<VCOM_EXTENSION*>(irp->Tail.Overlay.DriverContext[0]);
+    IoReleaseCancelSpinLock(irp->CancelIrql);
     bool mine = false;
     {
         SpinLockGuard guard(ext->lock);
@@ -235,72 +235,133 @@ NTSTATUS ResetPipeCode(VCOM_EXTENSION* ext, Request& r, LowerPipe& pipe) {
         LowerIoctl(ext, &pipe, usbpipe::IOCTL_QTXUSB_RESET_PIPE, nullptr, 0, nullptr, 0));
 }
 
+NTSTATUS SetBaudRate(VCOM_EXTENSION* ext, Request& r) {
+    SERIAL_BAUD_RATE rate{};
+    if (!r.Input(&rate) || !BaudRateAllowed(ext, rate.BaudRate) ||
+        !LineCodingAccepts(ext, rate.BaudRate)) {
+        return r.Complete(STATUS_INVALID_PARAMETER);
+    }
+    {
+        SpinLockGuard guard(ext->lock);
+        ext->baudRate = rate.BaudRate;
+    }
+    return r.Complete(SendLineSettings(ext));
+}
+
+NTSTATUS SetLineControl(VCOM_EXTENSION* ext, Request& r) {
+    SERIAL_LINE_CONTROL line{};
+    if (!r.Input(&line) || (line.StopBits != STOP_BIT_1 && line.StopBits != STOP_BITS_2) ||
+        line.Parity > EVEN_PARITY || (line.WordLength != 7 && line.WordLength != 8)) {
+        return r.Complete(STATUS_INVALID_PARAMETER);
+    }
+    {
+        SpinLockGuard guard(ext->lock);
+        ext->lineControl = line;
+    }
+    return r.Complete(SendLineSettings(ext));
+}
+
+NTSTATUS SetHandflow(VCOM_EXTENSION* ext, Request& r) {
+    SERIAL_HANDFLOW h{};
+    if (!r.Input(&h) || (h.ControlHandShake & 0x7FFFFF84) || (h.FlowReplace & 0x7FFFFF20)) {
+        return r.Complete(STATUS_INVALID_PARAMETER);
+    }
+    {
+        SpinLockGuard guard(ext->lock);
+        const auto limit = static_cast<LONGLONG>(ext->inQueueSize);
+        if (h.XonLimit > limit || h.XoffLimit > limit) {
+            return r.Complete(STATUS_INVALID_PARAMETER);
+        }
+        ext->handflow = h;
+    }
+    return r.Complete(SendLineSettings(ext));
+}
+
+NTSTATUS SetChars(VCOM_EXTENSION* ext, Request& r) {
+    SERIAL_CHARS c{};
+    if (!r.Input(&c)) return r.Complete(STATUS_INVALID_PARAMETER);
+    UCHAR replace;
+    {
+        SpinLockGuard guard(ext->lock);
+        ext->chars = c;
+        replace = (ext->handflow.FlowReplace & SERIAL_ERROR_CHAR) ? 1 : 0;
+    }
+    // Both go whatever the first one's result; the request reports the first failure.
+    const NTSTATUS flow =
+        SendVendorCommand(ext, usb::VendorCommand::kSetFlowCharacters, {c.XonChar, c.XoffChar});
+    const NTSTATUS error =
+        SendVendorCommand(ext, usb::VendorCommand::kSetErrorReplacement, {replace, c.ErrorChar});
+    return r.Complete(NT_SUCCESS(flow) ? error : flow);
+}
+
+NTSTATUS SetModemControl(VCOM_EXTENSION* ext, Request& r) {
+    ULONG v = 0;
+    if (!r.Input(&v)) return r.Complete(STATUS_INVALID_PARAMETER);
+    {
+        SpinLockGuard guard(ext->lock);
+        UCHAR bits = ext->modemControl & ~(usb::kControlDtr | usb::kControlRts);
+        if (v & SERIAL_DTR_STATE) bits |= kDtr;
+        if (v & SERIAL_RTS_STATE) bits |= kRts;
+        ext->modemControl = bits;
+    }
+    return r.Complete(SendModemControl(ext));
+}
+
+NTSTATUS SetTimeouts(VCOM_EXTENSION* ext, Request& r) {
+    SERIAL_TIMEOUTS t{};
+    if (!r.Input(&t) ||
+        (t.ReadIntervalTimeout == MAXULONG && t.ReadTotalTimeoutMultiplier == MAXULONG &&
+         t.ReadTotalTimeoutConstant == MAXULONG)) {
+        return r.Complete(STATUS_INVALID_PARAMETER);
+    }
+    SpinLockGuard guard(ext->lock);
+    ext->timeouts = t;
+    ext->readMode = ReadModeFor(t);
+    RestartReadTimeoutLocked(ext);
+    return r.Complete(STATUS_SUCCESS);
+}
+
+NTSTATUS ImmediateChar(VCOM_EXTENSION* ext, Request& r) {
+    UCHAR c = 0;
+    if (!r.Input(&c)) return r.Complete(STATUS_INVALID_PARAMETER);
+    return SendImmediateChar(ext, r.irp(), c);
+}
+
+NTSTATUS SetBreak(VCOM_EXTENSION* ext, Request& r) {
+    if (ext->endPointCaps != 2) return r.Complete(STATUS_SUCCESS);
+    {
+        SpinLockGuard guard(ext->lock);
+        if (r.code() == IOCTL_SERIAL_SET_BREAK_ON) {
+            ext->modemControl |= kBreak;
+        } else {
+            ext->modemControl &= ~kBreak;
+        }
+    }
+    return r.Complete(SendModemControl(ext));
+}
+
 NTSTATUS Dispatch(VCOM_EXTENSION* ext, Request& r) {
     switch (r.code()) {
-        case IOCTL_SERIAL_SET_BAUD_RATE: {
-            SERIAL_BAUD_RATE rate{};
-            if (!r.Input(&rate) || !BaudRateAllowed(ext, rate.BaudRate) ||
-                !LineCodingAccepts(ext, rate.BaudRate)) {
-                return r.Complete(STATUS_INVALID_PARAMETER);
-            }
-            {
-                SpinLockGuard guard(ext->lock);
-                ext->baudRate = rate.BaudRate;
-            }
-            return r.Complete(SendLineSettings(ext));
-        }
+        case IOCTL_SERIAL_SET_BAUD_RATE:
+            return SetBaudRate(ext, r);
         case IOCTL_SERIAL_GET_BAUD_RATE: {
             SpinLockGuard guard(ext->lock);
             return r.Output(SERIAL_BAUD_RATE{ext->baudRate});
         }
-        case IOCTL_SERIAL_SET_LINE_CONTROL: {
-            SERIAL_LINE_CONTROL line{};
-            if (!r.Input(&line) || (line.StopBits != STOP_BIT_1 && line.StopBits != STOP_BITS_2) ||
-                line.Parity > EVEN_PARITY || (line.WordLength != 7 && line.WordLength != 8)) {
-                return r.Complete(STATUS_INVALID_PARAMETER);
-            }
-            {
-                SpinLockGuard guard(ext->lock);
-                ext->lineControl = line;
-            }
-            return r.Complete(SendLineSettings(ext));
-        }
+        case IOCTL_SERIAL_SET_LINE_CONTROL:
+            return SetLineControl(ext, r);
         case IOCTL_SERIAL_GET_LINE_CONTROL: {
             SpinLockGuard guard(ext->lock);
             return r.Output(ext->lineControl);
         }
-        case IOCTL_SERIAL_SET_HANDFLOW: {
-            SERIAL_HANDFLOW h{};
-            if (!r.Input(&h) || (h.ControlHandShake & 0x7FFFFF84) || (h.FlowReplace & 0x7FFFFF20)) {
-                return r.Complete(STATUS_INVALID_PARAMETER);
-            }
-            {
-                SpinLockGuard guard(ext->lock);
-                const auto limit = static_cast<LONGLONG>(ext->inQueueSize);
-                if (h.XonLimit > limit || h.XoffLimit > limit) {
-                    return r.Complete(STATUS_INVALID_PARAMETER);
-                }
-                ext->handflow = h;
-            }
-            return r.Complete(SendLineSettings(ext));
-        }
+        case IOCTL_SERIAL_SET_HANDFLOW:
+            return SetHandflow(ext, r);
         case IOCTL_SERIAL_GET_HANDFLOW: {
             SpinLockGuard guard(ext->lock);
             return r.Output(ext->handflow);
         }
-        case IOCTL_SERIAL_SET_CHARS: {
-            SERIAL_CHARS c{};
-            if (!r.Input(&c)) return r.Complete(STATUS_INVALID_PARAMETER);
-            UCHAR replace;
-            {
-                SpinLockGuard guard(ext->lock);
-                ext->chars = c;
-                replace = (ext->handflow.FlowReplace & SERIAL_ERROR_CHAR) ? 1 : 0;
-            }
-            NTSTATUS status = SendVendorCommand(ext, {2, c.XonChar, c.XoffChar});
-            if (NT_SUCCESS(status)) status = SendVendorCommand(ext, {4, replace, c.ErrorChar});
-            return r.Complete(status);
-        }
+        case IOCTL_SERIAL_SET_CHARS:
+            return SetChars(ext, r);
         case IOCTL_SERIAL_GET_CHARS: {
             SpinLockGuard guard(ext->lock);
             return r.Output(ext->chars);
@@ -314,18 +375,8 @@ NTSTATUS Dispatch(VCOM_EXTENSION* ext, Request& r) {
         case IOCTL_SERIAL_CLR_RTS:
             return SetControlLine(ext, r, kRts, false);
         case IOCTL_SERIAL_SET_BREAK_ON:
-        case IOCTL_SERIAL_SET_BREAK_OFF: {
-            if (ext->endPointCaps != 2) return r.Complete(STATUS_SUCCESS);
-            {
-                SpinLockGuard guard(ext->lock);
-                if (r.code() == IOCTL_SERIAL_SET_BREAK_ON) {
-                    ext->modemControl |= kBreak;
-                } else {
-                    ext->modemControl &= ~kBreak;
-                }
-            }
-            return r.Complete(SendModemControl(ext));
-        }
+        case IOCTL_SERIAL_SET_BREAK_OFF:
+            return SetBreak(ext, r);
         case IOCTL_SERIAL_GET_MODEM_CONTROL:
         case IOCTL_SERIAL_GET_DTRRTS: {
             SpinLockGuard guard(ext->lock);
@@ -334,18 +385,8 @@ NTSTATUS Dispatch(VCOM_EXTENSION* ext, Request& r) {
             if (ext->modemControl & kRts) v |= SERIAL_RTS_STATE;
             return r.Output(v);
         }
-        case IOCTL_SERIAL_SET_MODEM_CONTROL: {
-            ULONG v = 0;
-            if (!r.Input(&v)) return r.Complete(STATUS_INVALID_PARAMETER);
-            {
-                SpinLockGuard guard(ext->lock);
-                UCHAR bits = ext->modemControl & ~(kDtr | kRts);
-                if (v & SERIAL_DTR_STATE) bits |= kDtr;
-                if (v & SERIAL_RTS_STATE) bits |= kRts;
-                ext->modemControl = bits;
-            }
-            return r.Complete(SendModemControl(ext));
-        }
+        case IOCTL_SERIAL_SET_MODEM_CONTROL:
+            return SetModemControl(ext, r);
         case IOCTL_SERIAL_GET_MODEMSTATUS: {
             SpinLockGuard guard(ext->lock);
             return r.Output(ext->modemStatus);
@@ -354,19 +395,8 @@ NTSTATUS Dispatch(VCOM_EXTENSION* ext, Request& r) {
             return GetCommStatus(ext, r);
         case IOCTL_SERIAL_GET_PROPERTIES:
             return GetProperties(ext, r);
-        case IOCTL_SERIAL_SET_TIMEOUTS: {
-            SERIAL_TIMEOUTS t{};
-            if (!r.Input(&t) ||
-                (t.ReadIntervalTimeout == MAXULONG && t.ReadTotalTimeoutMultiplier == MAXULONG &&
-                 t.ReadTotalTimeoutConstant == MAXULONG)) {
-                return r.Complete(STATUS_INVALID_PARAMETER);
-            }
-            SpinLockGuard guard(ext->lock);
-            ext->timeouts = t;
-            ext->readMode = ReadModeFor(t);
-            RestartReadTimeoutLocked(ext);
-            return r.Complete(STATUS_SUCCESS);
-        }
+        case IOCTL_SERIAL_SET_TIMEOUTS:
+            return SetTimeouts(ext, r);
         case IOCTL_SERIAL_GET_TIMEOUTS: {
             SpinLockGuard guard(ext->lock);
             return r.Output(ext->timeouts);
@@ -383,11 +413,8 @@ NTSTATUS Dispatch(VCOM_EXTENSION* ext, Request& r) {
             return WaitOnMask(ext, r);
         case IOCTL_SERIAL_PURGE:
             return Purge(ext, r);
-        case IOCTL_SERIAL_IMMEDIATE_CHAR: {
-            UCHAR c = 0;
-            if (!r.Input(&c)) return r.Complete(STATUS_INVALID_PARAMETER);
-            return SendImmediateChar(ext, r.irp(), c);
-        }
+        case IOCTL_SERIAL_IMMEDIATE_CHAR:
+            return ImmediateChar(ext, r);
         case IOCTL_SERIAL_GET_STATS: {
             SpinLockGuard guard(ext->lock);
             return r.Output(ext->stats);
@@ -420,12 +447,11 @@ NTSTATUS Dispatch(VCOM_EXTENSION* ext, Request& r) {
 NTSTATUS VcomDispatchDeviceControl(DEVICE_OBJECT* device, IRP* irp) {
     VCOM_EXTENSION* ext = Extension(device);
     Request r(irp);
+    RemoveLockHolder hold(ext->removeLock, irp);
     // Purging stays possible after removal, so a program can always empty its requests.
     if (r.code() == IOCTL_SERIAL_PURGE) return Dispatch(ext, r);
-    if (!AcquireUnlessGone(ext, irp)) return r.Complete(STATUS_DELETE_PENDING);
-    const NTSTATUS status = Dispatch(ext, r);
-    IoReleaseRemoveLock(&ext->removeLock, irp);
-    return status;
+    if (!hold.held() || IsGone(ext)) return r.Complete(STATUS_DELETE_PENDING);
+    return Dispatch(ext, r);
 }
 
 }  // namespace ys::vcom

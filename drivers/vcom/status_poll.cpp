@@ -78,16 +78,16 @@ void StartStatusPolling(VCOM_EXTENSION* ext) {
 }
 
 void StopStatusPolling(VCOM_EXTENSION* ext, bool wait) {
-    IRP* inFlight = nullptr;
+    std::shared_ptr<IRP> inFlight;
     {
         SpinLockGuard guard(ext->lock);
         ext->pollRunning = false;
         KeCancelTimer(&ext->pollTimer);
         KeRemoveQueueDpc(&ext->pollDpc);
-        if (ext->pollOutstanding) inFlight = ext->pollIrp.get();
+        if (ext->pollOutstanding) inFlight = ext->pollIrp;
     }
     if (!wait) {
-        if (inFlight != nullptr) IoCancelIrp(inFlight);
+        if (inFlight != nullptr) IoCancelIrp(inFlight.get());
         return;
     }
     if (ext->statusPipe.open) {
@@ -97,9 +97,9 @@ void StopStatusPolling(VCOM_EXTENSION* ext, bool wait) {
         {
             SpinLockGuard guard(ext->lock);
             if (!ext->pollOutstanding) break;
-            inFlight = ext->pollIrp.get();
+            inFlight = ext->pollIrp;
         }
-        IoCancelIrp(inFlight);
+        IoCancelIrp(inFlight.get());
         const LARGE_INTEGER timeout = RelativeMs(10);
         KeWaitForSingleObject(&ext->pollIdle, Executive, KernelMode, false, &timeout);
     }

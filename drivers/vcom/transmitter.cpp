@@ -11,12 +11,14 @@ namespace {
 NTSTATUS ImmediateComplete(DEVICE_OBJECT*, IRP* lower, void* context) {
     auto* ext = static_cast<VCOM_EXTENSION*>(context);
     IRP* irp = nullptr;
+    // Read before the lock is left: a next immediate character may replace `lower` at once.
+    const NTSTATUS status = lower->IoStatus.Status;
     {
         SpinLockGuard guard(ext->lock);
         irp = ext->immediateIrp;
         ext->immediateIrp = nullptr;
     }
-    if (irp != nullptr) CompleteRequest(irp, lower->IoStatus.Status, 0);
+    if (irp != nullptr) CompleteRequest(irp, status, 0);
     return STATUS_MORE_PROCESSING_REQUIRED;
 }
 
@@ -151,15 +153,15 @@ void StartTransmitter(VCOM_EXTENSION* ext) {
 }
 
 void StopTransmitter(VCOM_EXTENSION* ext, bool wait) {
-    IRP* inFlight = nullptr;
+    std::shared_ptr<IRP> inFlight;
     {
         SpinLockGuard guard(ext->lock);
         ext->txRunning = false;
         KeCancelTimer(&ext->txKickTimer);
-        if (ext->txInFlight) inFlight = ext->txIrp.get();
+        if (ext->txInFlight) inFlight = ext->txIrp;
     }
     if (!wait) {
-        if (inFlight != nullptr) IoCancelIrp(inFlight);
+        if (inFlight != nullptr) IoCancelIrp(inFlight.get());
         return;
     }
     if (ext->txPipe.open) {
@@ -169,9 +171,9 @@ void StopTransmitter(VCOM_EXTENSION* ext, bool wait) {
         {
             SpinLockGuard guard(ext->lock);
             if (!ext->txInFlight) break;
-            inFlight = ext->txIrp.get();
+            inFlight = ext->txIrp;
         }
-        IoCancelIrp(inFlight);
+        IoCancelIrp(inFlight.get());
         const LARGE_INTEGER timeout = RelativeMs(10);
         KeWaitForSingleObject(&ext->txIdle, Executive, KernelMode, false, &timeout);
     }

@@ -150,6 +150,35 @@ TEST_F(StackTest, ErrorOnlyRoutineIsSkippedOnSuccess) {
 
 // ---- cancellation
 
+// Set and query power reach a device one at a time per kind: a second device request waits
+// (not even dispatched) until the driver starts the next; a system request does not wait for it.
+TEST_F(StackTest, PowerRequestsReachADeviceOneAtATimeUntilTheNextIsStarted) {
+    layers[0]->pendAtBottom = true;
+    auto power = [&](POWER_STATE_TYPE type) {
+        auto irp = IoAllocateIrp(devices[0]->StackSize, false);
+        IO_STACK_LOCATION* next = IoGetNextIrpStackLocation(irp.get());
+        next->MajorFunction = IRP_MJ_POWER;
+        next->MinorFunction = IRP_MN_SET_POWER;
+        next->Parameters.Power.Type = type;
+        return irp;
+    };
+    auto first = power(DevicePowerState);
+    auto second = power(DevicePowerState);
+    auto system = power(SystemPowerState);
+    EXPECT_STATUS(STATUS_PENDING, PoCallDriver(devices[0], first.get()));
+    EXPECT_STATUS(STATUS_PENDING, PoCallDriver(devices[0], second.get()));
+    kernel.dispatcher().RunUntilIdle();
+    EXPECT_EQ(log, (std::vector<std::string>{"call bottom"}));
+    EXPECT_STATUS(STATUS_PENDING, PoCallDriver(devices[0], system.get()));
+    EXPECT_EQ(log.size(), 2u);
+
+    PoStartNextPowerIrp(first.get());
+    EXPECT_EQ(log.size(), 2u);  // the next one starts on a worker
+    kernel.dispatcher().RunUntilIdle();
+    EXPECT_EQ(log.size(), 3u);
+    EXPECT_EQ(layers[0]->held, second.get());
+}
+
 struct CancelProbe {
     bool called = false;
     KIRQL irqlInRoutine = PASSIVE_LEVEL;

@@ -82,6 +82,8 @@ TEST_F(ThreadsTest, WholeImageCrossesThePipesWhileStatusAndControlRequestsRun) {
         stream.erase(stream.begin(), stream.begin() + monitor_unit::kBlockFrameSize);
         ASSERT_STATUS(STATUS_SUCCESS, tx->Write(Frame(monitor_unit::kAckFrame), &n));
     }
+    // A fast transfer may end before the status endpoint's first interval: wait for one poll.
+    while (polls.load() == 0) std::this_thread::yield();
     done = true;
     poller.join();
     controller.join();

@@ -170,6 +170,40 @@ TEST(VcomLife, RemovalWithThePortStillOpenClosesThePipes) {
     EXPECT_STATUS(STATUS_SUCCESS, port.Close());
 }
 
+// A query while the port is open would wait for the receiver's read below without end: it is
+// refused, the cancel that follows changes nothing, and the port goes on receiving. While a
+// query is pending, the port does not open.
+TEST(VcomLife, QueriesAreRefusedWhileThePortIsOpenAndKeepItReceiving) {
+    struct Query {
+        NTSTATUS (PnpManager::*query)(DEVICE_OBJECT*);
+        NTSTATUS (PnpManager::*cancel)(DEVICE_OBJECT*);
+    };
+    for (const Query q : {Query{&PnpManager::QueryRemoveDevice, &PnpManager::CancelRemoveDevice},
+                          Query{&PnpManager::QueryStopDevice, &PnpManager::CancelStopDevice}}) {
+        VcomHarness h;
+        auto unit = h.Plug();
+        File& port = h.StartAndOpen();
+        ASSERT_STATUS(STATUS_SUCCESS, SetTimeouts(port, 0, 0, 0));
+        auto read = port.StartRead(4);
+        EXPECT_STATUS(STATUS_DEVICE_BUSY, (h.kernel.pnp().*q.query)(h.pdo));
+        EXPECT_STATUS(STATUS_SUCCESS, (h.kernel.pnp().*q.cancel)(h.pdo));
+        unit->QueueInData(kRx, Bytes(4, 9));
+        EXPECT_STATUS(STATUS_SUCCESS, read->Wait());
+        EXPECT_EQ(Bytes(4, 9), std::vector<UCHAR>(read->output().begin(), read->output().end()));
+        EXPECT_TRUE(unit->portOpen());
+
+        EXPECT_STATUS(STATUS_SUCCESS, port.Close());
+        ASSERT_STATUS(STATUS_SUCCESS, (h.kernel.pnp().*q.query)(h.pdo));
+        File* refused = nullptr;
+        EXPECT_STATUS(STATUS_DELETE_PENDING, h.Open("COM3", &refused));
+        ASSERT_STATUS(STATUS_SUCCESS, (h.kernel.pnp().*q.cancel)(h.pdo));
+        File& reopened = h.OpenOrFail();
+        unit->QueueInData(kRx, Bytes(2, 1));
+        h.dispatcher().RunUntilIdle();
+        EXPECT_EQ(Bytes(2, 1), ReadPort(reopened, 2));
+    }
+}
+
 TEST(VcomLife, StopAndRemoveQueriesAndTheirCancelsKeepThePort) {
     VcomHarness h;
     auto unit = h.Plug();
@@ -210,6 +244,8 @@ TEST(VcomLife, PowerDownAndUpRepeatsTheOpenSequenceAndRestartsTheReceiver) {
     EXPECT_EQ(0u, GetValue<SERIAL_STATUS>(port, IOCTL_SERIAL_GET_COMMSTATUS).AmountInInQueue);
 
     ASSERT_STATUS(STATUS_SUCCESS, h.kernel.pnp().SetSystemPowerState(h.pdo, PowerSystemWorking));
+    // The power request has completed before the open sequence goes out.
+    EXPECT_EQ(before, unit->VendorCommands().size());
     h.dispatcher().RunUntilIdle();
     EXPECT_EQ(PowerDeviceD0, unit->power());
     const auto all = unit->VendorCommands();
