@@ -140,6 +140,9 @@ int FindMonitorPort(std::span<const int> ports, const std::function<LinkResult(i
                     const std::function<void(int, LinkResult)>& afterProbe, std::stop_token stop) {
     for (std::size_t i = 0; i < ports.size(); ++i) {
         if (stop.stop_requested()) return -1;
+        // Only the ports that a simulator or the driver host publishes can be a monitor unit;
+        // a fixed device may be someone's console, modem or board and gets no request.
+        if (!serial::IsPublishedPort(ports[i])) continue;
         const LinkResult r = probe(ports[i]);
         if (afterProbe) afterProbe(static_cast<int>(i), r);
         if (r == LinkResult::kSuccess) return static_cast<int>(i);

@@ -64,9 +64,10 @@ LinkResult ProbeMonitorUnit(int portNo, const LinkIo& io = DefaultLinkIo());
 LinkResult ReadMonitorImage(int portNo, MemoryImage& image, const LinkIo& io = DefaultLinkIo());
 
 // Port discovery over the port list `ports` (port numbers in list order): probes each position
-// in turn and stops at the first unit that answers. `afterProbe` sees every probe's result (for
-// the connection lamp). Returns the position to select: the answering one, else 0. Returns -1
-// when `stop` was requested before the scan ended.
+// whose port is published in the port folder (serial::IsPublishedPort) in turn and stops at the
+// first unit that answers; other positions are passed over without a probe. `afterProbe` sees
+// every probe's result (for the connection lamp). Returns the position to select: the answering
+// one, else 0. Returns -1 when `stop` was requested before the scan ended.
 int FindMonitorPort(std::span<const int> ports, const std::function<LinkResult(int)>& probe,
                     const std::function<void(int position, LinkResult)>& afterProbe,
                     std::stop_token stop = {});

@@ -6,6 +6,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include "tests/platform/port_holder.h"
+
 namespace ys::test {
 namespace {
 
@@ -124,6 +126,15 @@ void UnitOnPty::SendStray(const std::vector<std::uint8_t>& bytes) {
         ASSERT_GT(::poll(&p, 1, kDeliveryLimitMs), 0);
         if (InputQueued(watch_) < before + static_cast<int>(bytes.size())) ::sched_yield();
     }
+}
+
+void UnitOnPty::SetTerminalLine() {
+    line_ = test::SetTerminalLine(watch_);
+}
+
+bool UnitOnPty::LineIsAsSet() const {
+    termios now{};
+    return ::tcgetattr(watch_, &now) == 0 && SameLine(now, line_);
 }
 
 bool UnitOnPty::PortIsFree() const {
