@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -111,24 +112,32 @@ void PtyBridge::OnClose() {
     if (events_.closed) events_.closed();
 }
 
-bool PtyBridge::ForwardToDevice() {
+PtyBridge::Drained PtyBridge::DrainMaster() {
+    Drained d;
     std::uint8_t buf[kChunk];
     for (;;) {
         const ssize_t n = ::read(master_, buf, sizeof buf);
         if (n > 0) {
-            ApplyLine();  // settings made before these bytes were written reach the device first
-            const std::size_t taken =
-                endpoint_.Write(std::span<const std::uint8_t>(buf, static_cast<std::size_t>(n)));
-            toDevice_ += taken;
-            if (taken != static_cast<std::size_t>(n)) {
-                Fail("write: the device took " + std::to_string(taken) + " of " +
-                     std::to_string(n) + " bytes");
-            }
+            d.bytes.insert(d.bytes.end(), buf, buf + n);
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno == EAGAIN) return true;
-        return false;  // EIO: the slave side has closed and everything it wrote is read
+        // EAGAIN: a program has the slave open and nothing more is there. EIO: none has it open
+        // and everything written before its close has been read (a read of an empty master
+        // first waits for the bytes still being pushed through).
+        d.hungUp = !(n < 0 && errno == EAGAIN);
+        return d;
+    }
+}
+
+void PtyBridge::Deliver(std::span<const std::uint8_t> bytes) {
+    if (bytes.empty() || !open_) return;  // a session whose port never opened drops them
+    ApplyLine();  // settings made before these bytes were written reach the device first
+    const std::size_t taken = endpoint_.Write(bytes);
+    toDevice_ += taken;
+    if (taken != bytes.size()) {
+        Fail("write: the device took " + std::to_string(taken) + " of " +
+             std::to_string(bytes.size()) + " bytes");
     }
 }
 
@@ -179,57 +188,63 @@ std::vector<int> PtyBridge::TakeOpenEvents() {
     return out;
 }
 
-// The last program closed the slave. Its close is reported before the pseudo-terminal has
-// finished closing, and its last bytes may still be on their way to the master: wait for the
-// hang-up (or for the next program's open), forwarding what comes, then close the port.
-void PtyBridge::EndSession(bool reopened) {
-    for (int waited = 0; !reopened && waited < kCloseWaitMs; waited += kLineCheckMs) {
-        pollfd fds[2] = {{master_, POLLIN, 0}, {inotify_, POLLIN, 0}};
-        ::poll(fds, 2, kLineCheckMs);
-        if (fds[0].revents & POLLIN) {
-            if (open_) {
-                ForwardToDevice();
-            } else {
-                Discard();
-            }
-        }
-        if ((fds[0].revents & POLLHUP) || (fds[1].revents & POLLIN)) break;
-    }
-    if (open_) {
-        ForwardToDevice();
-    } else {
-        Discard();  // the port never opened: nothing the program wrote can go anywhere
-    }
-    OnClose();
-}
-
-void PtyBridge::Discard() {
-    std::uint8_t buf[kChunk];
-    while (::read(master_, buf, sizeof buf) > 0) {
-    }
-}
-
+// Which program wrote a byte is known only from the order of the byte and the inotify events:
+// the master is read before the events are taken, so bytes read while no open is waiting among
+// the events were all written by the program of the session under way (or by the one that just
+// closed it). Bytes read while a new open is waiting may be the new program's; they go to the new
+// session, where nothing is lost (at worst the last bytes of a program that closed at that very
+// moment reach the device at the start of the next session, still in order).
 void PtyBridge::ControlLoop() {
+    using Clock = std::chrono::steady_clock;
     int openers = 0;
+    bool closing = false;  // the last program closed; its last bytes may still be on their way
+    Clock::time_point closeDeadline;
+    std::vector<std::uint8_t> carried;
     while (!stopping_) {
+        // The master reports POLLHUP at once while no slave is open: watch it only in a session.
+        const bool watchMaster = openers > 0 || closing;
         pollfd fds[3] = {{stopFd_, POLLIN, 0}, {inotify_, POLLIN, 0}, {master_, POLLIN, 0}};
-        // The master reports POLLHUP at once while no slave is open: look at it only when open.
-        const int r = ::poll(fds, open_ ? 3 : 2, open_ ? kLineCheckMs : -1);
+        const int r = ::poll(fds, watchMaster ? 3 : 2, open_ || closing ? kLineCheckMs : -1);
         if (r < 0 && errno != EINTR) {
             Fail(std::string("poll: ") + std::strerror(errno));
             break;
         }
         if (fds[0].revents & POLLIN) break;
-        if (open_ && (fds[2].revents & POLLIN)) ForwardToDevice();
-        if (fds[1].revents & POLLIN) {
-            const std::vector<int> events = TakeOpenEvents();
-            for (std::size_t i = 0; i < events.size(); ++i) {
-                if (events[i] > 0) {
-                    if (++openers == 1) OnOpen();
-                } else if (openers > 0 && --openers == 0) {
-                    EndSession(i + 1 < events.size());
+        Drained d = watchMaster ? DrainMaster() : Drained{};
+        const std::vector<int> events = TakeOpenEvents();
+        // The last event that starts a session, if any: the bytes just read may be its program's.
+        std::size_t lastStart = events.size();
+        for (std::size_t i = 0, n = static_cast<std::size_t>(openers); i < events.size(); ++i) {
+            if (events[i] > 0 && n++ == 0) lastStart = i;
+            if (events[i] < 0 && n > 0) --n;
+        }
+        if (lastStart < events.size()) {
+            // Even a hang-up does not tell them apart: the new program may have written and
+            // closed again before the read.
+            carried.insert(carried.end(), d.bytes.begin(), d.bytes.end());
+        } else {
+            Deliver(d.bytes);  // the session under way wrote them
+        }
+        for (std::size_t i = 0; i < events.size(); ++i) {
+            if (events[i] > 0) {
+                if (++openers > 1) continue;
+                if (closing) {
+                    OnClose();
+                    closing = false;
                 }
+                OnOpen();
+                if (i == lastStart) {
+                    Deliver(carried);
+                    carried.clear();
+                }
+            } else if (openers > 0 && --openers == 0) {
+                closing = true;
+                closeDeadline = Clock::now() + std::chrono::milliseconds(kCloseWaitMs);
             }
+        }
+        if (closing && (d.hungUp || Clock::now() >= closeDeadline)) {
+            OnClose();
+            closing = false;
         }
         if (open_) ApplyLine();
     }
