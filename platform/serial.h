@@ -99,6 +99,33 @@ std::optional<std::string> PortDevicePath(int portNo);
 // modem or board.
 bool IsPublishedPort(int portNo);
 
+// Publishes a device as port COMn: a link COMn in the port folder that the COM port layer finds
+// before any fixed device (what monitor-sim and qtxportd do). The link goes away with the object.
+class PortLink {
+public:
+    // Creates `folder` if needed and links folder/COMn to `device`. A link left behind by a
+    // publisher that died is replaced; one that a live publisher holds, or one to a device that
+    // still exists and that no publisher of ours holds, is refused.
+    static Result<std::unique_ptr<PortLink>> Publish(const std::string& folder, int portNo,
+                                                     const std::string& device);
+    ~PortLink();
+    PortLink(const PortLink&) = delete;
+    PortLink& operator=(const PortLink&) = delete;
+
+    const std::string& linkPath() const { return link_; }
+
+    // Removes the link (if it still points to our device); called by the destructor too.
+    void Remove();
+
+private:
+    PortLink() = default;
+
+    std::string link_;
+    std::string lockPath_;
+    std::string device_;
+    UniqueFd lock_;
+};
+
 // The folder of the UUCP lock files LCK..name: $NORVANE_LOCK_DIR if set, else /run/lock.
 std::string LockFolder();
 // The lock file for a device path (/dev/ttyS0 -> LCK..ttyS0, /dev/pts/3 -> LCK..pts_3).

@@ -12,8 +12,8 @@
 #include <span>
 #include <string>
 
+#include "devices/monitor_unit/unit_model.h"
 #include "platform/result.h"
-#include "tools/monitor_sim/monitor_unit_model.h"
 
 namespace ys::monitor_unit {
 

@@ -62,7 +62,7 @@ UnitOnPty::UnitOnPty(std::span<const std::uint8_t> image, monitor_unit::FaultCon
     auto unit = monitor_unit::PtyUnit::Create(image, fault, {false, 115200});
     if (!unit) throw std::runtime_error(unit.error());
     unit_ = std::move(*unit);
-    auto link = monitor_unit::PortLink::Publish(folder_.File("ports"), kPortNo, unit_->slavePath());
+    auto link = serial::PortLink::Publish(folder_.File("ports"), kPortNo, unit_->slavePath());
     if (!link) throw std::runtime_error(link.error());
     link_ = std::move(*link);
     watch_ = ::open(unit_->slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);

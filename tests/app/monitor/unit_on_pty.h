@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "app/monitor/monitor_link.h"
+#include "platform/serial.h"
 #include "tests/support/temp_dir.h"
-#include "tools/monitor_sim/port_link.h"
 #include "tools/monitor_sim/pty_unit.h"
 
 namespace ys::test {
@@ -69,7 +69,7 @@ private:
     TempDir folder_;
     ScopedEnv env_;
     std::unique_ptr<monitor_unit::PtyUnit> unit_;
-    std::unique_ptr<monitor_unit::PortLink> link_;
+    std::unique_ptr<serial::PortLink> link_;
     int watch_ = -1;  // a second slave descriptor, to see the port's state from outside
     termios line_{};
     std::int64_t nowNs_ = 0;
