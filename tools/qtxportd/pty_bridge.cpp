@@ -30,26 +30,26 @@ PtyBridge::PtyBridge(ComEndpoint& endpoint, BridgeEvents events)
 Result<std::unique_ptr<PtyBridge>> PtyBridge::Create(ComEndpoint& endpoint, BridgeEvents events) {
     std::unique_ptr<PtyBridge> b(new PtyBridge(endpoint, std::move(events)));
     auto fail = [](const std::string& what) { return Error{what + ": " + std::strerror(errno)}; };
-    b->master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-    if (b->master_ < 0) return fail("posix_openpt");
-    if (::grantpt(b->master_) != 0) return fail("grantpt");
-    if (::unlockpt(b->master_) != 0) return fail("unlockpt");
+    b->master_.Reset(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
+    if (!b->master_) return fail("posix_openpt");
+    if (::grantpt(b->master_.get()) != 0) return fail("grantpt");
+    if (::unlockpt(b->master_.get()) != 0) return fail("unlockpt");
     char name[128];
-    if (::ptsname_r(b->master_, name, sizeof name) != 0) return fail("ptsname");
+    if (::ptsname_r(b->master_.get(), name, sizeof name) != 0) return fail("ptsname");
     b->slavePath_ = name;
     // Termios calls on the master act on the slave: raw until a program sets its own, so that
     // nothing the device sends is echoed back to it or translated.
     termios tio{};
-    if (::tcgetattr(b->master_, &tio) != 0) return fail("tcgetattr");
+    if (::tcgetattr(b->master_.get(), &tio) != 0) return fail("tcgetattr");
     ::cfmakeraw(&tio);
     tio.c_cflag |= CLOCAL | CREAD;
     ::cfsetspeed(&tio, B115200);
-    if (::tcsetattr(b->master_, TCSANOW, &tio) != 0) return fail("tcsetattr");
-    b->inotify_ = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-    if (b->inotify_ < 0) return fail("inotify_init1");
-    if (::inotify_add_watch(b->inotify_, name, IN_OPEN | IN_CLOSE) < 0) return fail(name);
-    b->stopFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (b->stopFd_ < 0) return fail("eventfd");
+    if (::tcsetattr(b->master_.get(), TCSANOW, &tio) != 0) return fail("tcsetattr");
+    b->inotify_.Reset(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
+    if (!b->inotify_) return fail("inotify_init1");
+    if (::inotify_add_watch(b->inotify_.get(), name, IN_OPEN | IN_CLOSE) < 0) return fail(name);
+    b->stopFd_.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!b->stopFd_) return fail("eventfd");
     PtyBridge* raw = b.get();
     b->control_ = std::thread([raw] { raw->ControlLoop(); });
     return b;
@@ -57,9 +57,6 @@ Result<std::unique_ptr<PtyBridge>> PtyBridge::Create(ComEndpoint& endpoint, Brid
 
 PtyBridge::~PtyBridge() {
     Stop();
-    for (int fd : {master_, inotify_, stopFd_}) {
-        if (fd >= 0) ::close(fd);
-    }
 }
 
 void PtyBridge::Stop() {
@@ -67,7 +64,7 @@ void PtyBridge::Stop() {
     if (!control_.joinable()) return;
     stopping_ = true;
     const std::uint64_t one = 1;
-    (void)!::write(stopFd_, &one, sizeof one);
+    (void)!::write(stopFd_.get(), &one, sizeof one);
     control_.join();
 }
 
@@ -77,7 +74,7 @@ void PtyBridge::Fail(const std::string& what) {
 
 void PtyBridge::ApplyLine() {
     termios tio{};
-    if (::tcgetattr(master_, &tio) != 0) return;
+    if (::tcgetattr(master_.get(), &tio) != 0) return;
     const LineRequest now = LineRequestFromTermios(tio);
     if (lineKnown_ && now == line_) return;
     line_ = now;
@@ -116,7 +113,7 @@ PtyBridge::Drained PtyBridge::DrainMaster() {
     Drained d;
     std::uint8_t buf[kChunk];
     for (;;) {
-        const ssize_t n = ::read(master_, buf, sizeof buf);
+        const ssize_t n = ::read(master_.get(), buf, sizeof buf);
         if (n > 0) {
             d.bytes.insert(d.bytes.end(), buf, buf + n);
             continue;
@@ -143,7 +140,7 @@ void PtyBridge::Deliver(std::span<const std::uint8_t> bytes) {
 
 bool PtyBridge::WriteToMaster(std::span<const std::uint8_t> bytes) {
     while (!bytes.empty()) {
-        const ssize_t w = ::write(master_, bytes.data(), bytes.size());
+        const ssize_t w = ::write(master_.get(), bytes.data(), bytes.size());
         if (w > 0) {
             bytes = bytes.subspan(static_cast<std::size_t>(w));
             fromDevice_ += static_cast<std::uint64_t>(w);
@@ -152,7 +149,7 @@ bool PtyBridge::WriteToMaster(std::span<const std::uint8_t> bytes) {
         if (w < 0 && errno == EINTR) continue;
         if (w < 0 && errno != EAGAIN) return false;
         // The program is not reading: wait until it does, or until the port closes.
-        pollfd p{master_, POLLOUT, 0};
+        pollfd p{master_.get(), POLLOUT, 0};
         ::poll(&p, 1, kLineCheckMs);
         if (!readerRun_) return false;
     }
@@ -176,7 +173,7 @@ std::vector<int> PtyBridge::TakeOpenEvents() {
     std::vector<int> out;
     alignas(inotify_event) char buf[4096];
     for (;;) {
-        const ssize_t n = ::read(inotify_, buf, sizeof buf);
+        const ssize_t n = ::read(inotify_.get(), buf, sizeof buf);
         if (n <= 0) break;
         for (ssize_t off = 0; off < n;) {
             const auto* e = reinterpret_cast<const inotify_event*>(buf + off);
@@ -203,7 +200,8 @@ void PtyBridge::ControlLoop() {
     while (!stopping_) {
         // The master reports POLLHUP at once while no slave is open: watch it only in a session.
         const bool watchMaster = openers > 0 || closing;
-        pollfd fds[3] = {{stopFd_, POLLIN, 0}, {inotify_, POLLIN, 0}, {master_, POLLIN, 0}};
+        pollfd fds[3] = {
+            {stopFd_.get(), POLLIN, 0}, {inotify_.get(), POLLIN, 0}, {master_.get(), POLLIN, 0}};
         const int r = ::poll(fds, watchMaster ? 3 : 2, open_ || closing ? kLineCheckMs : -1);
         if (r < 0 && errno != EINTR) {
             Fail(std::string("poll: ") + std::strerror(errno));

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "platform/result.h"
+#include "platform/unique_fd.h"
 #include "tools/qtxportd/line_request.h"
 
 namespace ys::portd {
@@ -89,9 +90,9 @@ private:
 
     ComEndpoint& endpoint_;
     BridgeEvents events_;
-    int master_ = -1;
-    int inotify_ = -1;
-    int stopFd_ = -1;
+    UniqueFd master_;
+    UniqueFd inotify_;
+    UniqueFd stopFd_;
     std::string slavePath_;
     std::thread control_;
     std::thread reader_;
