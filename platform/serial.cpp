@@ -295,7 +295,10 @@ Status TtyPort::OpenPath(const std::string& path) {
 
     // Opening neither writes nor changes a setting; whatever is found next closes it unused.
     UniqueFd fd(::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-    if (!fd) return fail(errno == EBUSY ? "in use (opened exclusively)" : "cannot open", errno);
+    if (!fd) {
+        const int err = errno;
+        return fail(err == EBUSY ? "in use (opened exclusively)" : "cannot open", err);
+    }
     if (!::isatty(fd.get())) return fail("not a serial port", 0);
     // flock also shuts out root, whom TIOCEXCL lets through.
     if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return fail("in use (flock)", 0);
@@ -306,7 +309,10 @@ Status TtyPort::OpenPath(const std::string& path) {
     if (const std::optional<pid_t> holder = OtherHolder(st.st_rdev, fd.get())) {
         return fail("in use by process " + std::to_string(*holder), 0);
     }
-    if (::ioctl(fd.get(), TIOCEXCL) != 0) return fail("cannot open exclusively", errno);
+    if (::ioctl(fd.get(), TIOCEXCL) != 0) {
+        const int err = errno;
+        return fail("cannot open exclusively", err);
+    }
     termios found{};
     if (::tcgetattr(fd.get(), &found) == 0) found_ = found;
     // A COM port opens with an empty input queue; a pseudo-terminal keeps what the device sent
