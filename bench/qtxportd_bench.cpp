@@ -33,12 +33,13 @@ struct Figures {
     double mean() const { return n ? sum / n : 0; }
 };
 
+// The import, or with an empty `file` the transfer alone (no decoding, no saving).
 void ImportOnce(int port, const ys::monitor::LinkIo& io, const std::string& file, Figures& f) {
     ys::CYieldscopeApp app;
     const auto start = Clock::now();
     ys::monitor::MemoryImage image{};
     if (ys::monitor::ReceiveMonitorImage(port, image, io) != ys::monitor::LinkResult::kSuccess ||
-        !ys::monitor::ApplyMonitorImage(app, image, file).save.ok()) {
+        (!file.empty() && !ys::monitor::ApplyMonitorImage(app, image, file).save.ok())) {
         ++f.failed;
         return;
     }
@@ -75,17 +76,25 @@ int main(int argc, char** argv) {
     const ys::monitor::LinkIo real = ys::monitor::DefaultLinkIo();
     ys::monitor::LinkIo noWaits = real;
     noWaits.sleep = [](std::chrono::milliseconds) {};
-    for (const auto& [title, io] : {std::pair{"with the protocol's fixed waits", real},
-                                    std::pair{"without the fixed waits", noWaits}}) {
+    struct Variant {
+        const char* title;
+        ys::monitor::LinkIo io;
+        bool save;
+    };
+    for (const auto& [title, io, save] :
+         {Variant{"import, with the protocol's fixed waits", real, true},
+          Variant{"import, without the fixed waits", noWaits, true},
+          Variant{"transfer alone, without the fixed waits", noWaits, false}}) {
         Figures viaSim, viaStack;
-        ImportOnce(4, io, dir.File("warm.sol"), viaSim);  // warm-up, not counted
-        ImportOnce(3, io, dir.File("warm.sol"), viaStack);
+        const auto file = [&](const char* name) { return save ? dir.File(name) : std::string(); };
+        ImportOnce(4, io, file("warm.sol"), viaSim);  // warm-up, not counted
+        ImportOnce(3, io, file("warm.sol"), viaStack);
         viaSim = viaStack = Figures{};
         for (int i = 0; i < runs; ++i) {
-            ImportOnce(4, io, dir.File("sim.sol"), viaSim);
-            ImportOnce(3, io, dir.File("stack.sol"), viaStack);
+            ImportOnce(4, io, file("sim.sol"), viaSim);
+            ImportOnce(3, io, file("stack.sol"), viaStack);
         }
-        std::printf("unpaced import, %s:\n", title);
+        std::printf("unpaced %s:\n", title);
         Print("monitor-sim's pseudo-terminal", viaSim);
         Print("qtxportd --simulate (whole stack)", viaStack);
         std::printf("  ratio stack / monitor-sim: %.2f (goal: within 1.5)\n",

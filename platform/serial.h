@@ -4,6 +4,7 @@
 #pragma once
 
 #include <poll.h>
+#include <termios.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -14,6 +15,7 @@
 #include <string>
 
 #include "platform/result.h"
+#include "platform/unique_fd.h"
 
 namespace ys::serial {
 
@@ -92,6 +94,42 @@ std::string PortName(int portNo);
 // The device for port n: the link COMn in the port folder if there is one, else /dev/ttyS0-31
 // for COM1-32, /dev/ttyUSB0-31 for COM33-64, /dev/ttyACM0-31 for COM65-96; none above that.
 std::optional<std::string> PortDevicePath(int portNo);
+// Whether port n is published in the port folder (a link COMn there): the only ports that the
+// automatic search for a monitor unit probes. Fixed devices may be someone else's console,
+// modem or board.
+bool IsPublishedPort(int portNo);
+
+// Publishes a device as port COMn: a link COMn in the port folder that the COM port layer finds
+// before any fixed device (what monitor-sim and qtxportd do). The link goes away with the object.
+class PortLink {
+public:
+    // Creates `folder` if needed and links folder/COMn to `device`. A link left behind by a
+    // publisher that died is replaced; one that a live publisher holds, or one to a device that
+    // still exists and that no publisher of ours holds, is refused.
+    static Result<std::unique_ptr<PortLink>> Publish(const std::string& folder, int portNo,
+                                                     const std::string& device);
+    ~PortLink();
+    PortLink(const PortLink&) = delete;
+    PortLink& operator=(const PortLink&) = delete;
+
+    const std::string& linkPath() const { return link_; }
+
+    // Removes the link (if it still points to our device); called by the destructor too.
+    void Remove();
+
+private:
+    PortLink() = default;
+
+    std::string link_;
+    std::string lockPath_;
+    std::string device_;
+    UniqueFd lock_;
+};
+
+// The folder of the UUCP lock files LCK..name: $NORVANE_LOCK_DIR if set, else /run/lock.
+std::string LockFolder();
+// The lock file for a device path (/dev/ttyS0 -> LCK..ttyS0, /dev/pts/3 -> LCK..pts_3).
+std::string LockFilePath(const std::string& devicePath);
 
 // The tty backend: real serial ports, USB serial adapters and pseudo-terminals.
 class TtyPort final : public Port {
@@ -102,24 +140,34 @@ public:
     TtyPort& operator=(const TtyPort&) = delete;
 
     Status Open(int portNo) override;
-    // Opens a device by path: exclusively (TIOCEXCL and a non-blocking flock), without becoming
-    // the controlling terminal, with the input queue emptied as a fresh open of a COM port has it.
+    // Opens a device by path, exclusively as a COM port opens on Windows: a device that another
+    // program uses (a lock file LCK..name of a live process, an flock, TIOCEXCL, or any other
+    // process holding it open, as fuser sees it) is refused before anything is written to it or
+    // changed on it. A process that holds the master side of a pseudo-terminal is the device
+    // itself (a simulator or the driver host publishing the port) and does not count. While
+    // open, the port holds the lock file, an exclusive flock and TIOCEXCL itself. It does not
+    // become the controlling terminal, and its input queue is emptied as a fresh open of a COM
+    // port has it.
     Status OpenPath(const std::string& path);
-    bool IsOpen() const override { return fd_ >= 0; }
+    bool IsOpen() const override { return fd_.valid(); }
     Status SetLineSettings(const LineSettings& settings) override;
     Status SetTimeouts(const Timeouts& timeouts) override;
     std::size_t Read(std::span<std::uint8_t> buffer) override;
     std::size_t Write(std::span<const std::uint8_t> bytes) override;
     void ClearErrors() override;
     void PurgeInput() override;
+    // Gives the line settings found at open back to the device, clears TIOCEXCL, closes and
+    // removes the lock file.
     void Close() override;
 
-    int fd() const { return fd_; }
+    int fd() const { return fd_.get(); }
 
 private:
     Timing& timing_;
     Timeouts timeouts_;
-    int fd_ = -1;
+    UniqueFd fd_;
+    std::optional<termios> found_;  // the line settings at open
+    std::string lockFile_;          // ours while the port is open; empty when none was made
 };
 
 PortFactory TtyPortFactory(Timing& timing = SystemTiming());

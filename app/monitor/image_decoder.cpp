@@ -1,99 +1,44 @@
 #include "app/monitor/image_decoder.h"
 
-#include <vector>
-
 #include "app/local_time.h"
 
 namespace ys::monitor {
 namespace {
 
-// An entry's date fields as stored; hour and minute only in error entries.
-struct EntryDate {
-    int yearOffset = 0;
-    int month = 0;
-    int day = 0;
-    int hour = 0;
-    int minute = 0;
-    int Key() const { return yearOffset * 10000 + month * 100 + day; }
-};
-
-const std::uint8_t* Entry(const MemoryImage& image, const TableLayout& table, int i) {
-    return image.data() + table.offset + static_cast<std::size_t>(i) * table.entrySize;
-}
-
-std::int16_t Int16At(const std::uint8_t* p) {
-    return static_cast<std::int16_t>(p[0] | (p[1] << 8));
-}
-
-EntryDate ErrorDate(const std::uint8_t* e) {
-    return {e[2], e[3], e[4], e[5], e[6]};
-}
-
-EntryDate GenerationDate(const std::uint8_t* e) {
-    const PackedDate d = UnpackDate(e[0], e[1]);
-    return {d.yearOffset, d.month, d.day, 0, 0};
-}
-
-// The visiting order of a table's entries: from the ring's start to the end, then from the top.
-template <class DateOf>
-std::vector<int> RingOrder(const MemoryImage& image, const TableLayout& table, DateOf dateOf) {
-    std::vector<int> keys(static_cast<std::size_t>(table.entries));
-    for (int i = 0; i < table.entries; ++i) keys[i] = dateOf(Entry(image, table, i)).Key();
-    const int start = FindRingStart(keys);
-    std::vector<int> order;
-    for (int k = 0; k < table.entries; ++k) order.push_back((start + k) % table.entries);
-    return order;
-}
-
-std::int64_t TimeOf(const EntryDate& d) {
-    return MakeLocalTime(kBaseYear + d.yearOffset, d.month, d.day, d.hour, d.minute, 0);
+std::int64_t TimeOf(int yearOffset, int month, int day, int hour = 0, int minute = 0) {
+    return MakeLocalTime(kBaseYear + yearOffset, month, day, hour, minute, 0);
 }
 
 template <class Record, std::size_t Capacity>
-void DecodeGeneration(const MemoryImage& image, const TableLayout& table,
-                      std::array<Record, Capacity>& records, std::int32_t& count) {
-    int filled = 0;
-    for (int i : RingOrder(image, table, GenerationDate)) {
-        const std::uint8_t* e = Entry(image, table, i);
-        const EntryDate date = GenerationDate(e);
-        if (date.yearOffset == 0) continue;
-        Record& r = records[static_cast<std::size_t>(filled++)];
-        r.date = TimeOf(date);
-        r.generation = Int16At(e + 2);
-        for (std::size_t x = 0; x < r.extra.size(); ++x) r.extra[x] = Int16At(e + 4 + 2 * x);
-        for (std::size_t f = 0; f < r.flags.size(); ++f) r.flags[f] = e[12 + f];
+void FillGeneration(const std::vector<monitor_unit::GenerationEntry>& entries,
+                    std::array<Record, Capacity>& records, std::int32_t& count) {
+    std::size_t filled = 0;
+    for (const monitor_unit::GenerationEntry& e : entries) {
+        Record& r = records[filled++];
+        r.date = TimeOf(e.date.yearOffset, e.date.month, e.date.day);
+        r.generation = e.generation;
+        r.extra = e.extra;
+        std::copy_n(e.flags.begin(), r.flags.size(), r.flags.begin());
     }
-    count = filled;
+    count = static_cast<std::int32_t>(filled);
 }
 
 }  // namespace
 
-int FindRingStart(std::span<const int> keys) {
-    int previous = 0;
-    for (std::size_t i = 0; i < keys.size(); ++i) {
-        if (keys[i] == 0) return 0;
-        if (keys[i] < previous) return static_cast<int>(i);
-        previous = keys[i];
-    }
-    return 0;
-}
-
 void DecodeMemoryImage(const MemoryImage& image, UserData& data) {
     static_assert(kErrorTable.entries == kMaxErrors && kDayTable.entries == kMaxDays &&
                   kMonthTable.entries == kMaxMonths);
-    int errors = 0;
-    for (int i : RingOrder(image, kErrorTable, ErrorDate)) {
-        const std::uint8_t* e = Entry(image, kErrorTable, i);
-        const EntryDate date = ErrorDate(e);
-        if (date.yearOffset == 0) continue;
-        CErrorData& r = data.errors[static_cast<std::size_t>(errors++)];
-        r.kind = e[0];
-        r.code = e[1];
-        r.time = TimeOf(date);
+    const monitor_unit::DecodedImage decoded = monitor_unit::DecodeImage(image);
+    std::size_t errors = 0;
+    for (const monitor_unit::ErrorEntry& e : decoded.errors) {
+        CErrorData& r = data.errors[errors++];
+        r.kind = e.kind;
+        r.code = e.code;
+        r.time = TimeOf(e.yearOffset, e.month, e.day, e.hour, e.minute);
     }
-    data.errorCount = errors;
-    DecodeGeneration(image, kDayTable, data.days, data.dayCount);
-    DecodeGeneration(image, kMonthTable, data.months, data.monthCount);
+    data.errorCount = static_cast<std::int32_t>(errors);
+    FillGeneration(decoded.days, data.days, data.dayCount);
+    FillGeneration(decoded.months, data.months, data.monthCount);
 }
 
 }  // namespace ys::monitor

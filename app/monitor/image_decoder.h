@@ -6,13 +6,11 @@
 
 #include "app/app_data.h"
 #include "app/monitor/memory_image.h"
+#include "devices/monitor_unit/image_decoder.h"
 
 namespace ys::monitor {
 
-// Index of the ring's oldest entry from the entries' date keys (year offset × 10000 + month × 100
-// + day): the first key smaller than the one before it; 0 when an empty key (0) comes first or
-// the keys never fall.
-int FindRingStart(std::span<const int> keys);
+using monitor_unit::FindRingStart;
 
 // Replaces errors/errorCount, days/dayCount and months/monthCount with the image's entries,
 // oldest first, skipping empty ones. Slots beyond the new counts keep what they held. Dates are

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <mutex>
-#include <numeric>
 #include <thread>
 
 namespace ys::monitor {
@@ -49,15 +48,6 @@ std::string_view DescribeLinkResult(LinkResult result) {
             return "the monitor unit's reply was missing, short or corrupt";
     }
     return "unknown result";
-}
-
-std::uint8_t FrameChecksum(std::span<const std::uint8_t> bytes) {
-    const unsigned sum = std::accumulate(bytes.begin(), bytes.end(), 0u);
-    return static_cast<std::uint8_t>((0x100 - (sum & 0xFF)) & 0xFF);
-}
-
-bool FrameSumIsZero(std::span<const std::uint8_t> frame) {
-    return (std::accumulate(frame.begin(), frame.end(), 0u) & 0xFF) == 0;
 }
 
 LinkIo DefaultLinkIo() {
@@ -140,6 +130,9 @@ int FindMonitorPort(std::span<const int> ports, const std::function<LinkResult(i
                     const std::function<void(int, LinkResult)>& afterProbe, std::stop_token stop) {
     for (std::size_t i = 0; i < ports.size(); ++i) {
         if (stop.stop_requested()) return -1;
+        // Only the ports that a simulator or the driver host publishes can be a monitor unit;
+        // a fixed device may be someone's console, modem or board and gets no request.
+        if (!serial::IsPublishedPort(ports[i])) continue;
         const LinkResult r = probe(ports[i]);
         if (afterProbe) afterProbe(static_cast<int>(i), r);
         if (r == LinkResult::kSuccess) return static_cast<int>(i);

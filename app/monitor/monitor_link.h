@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "app/monitor/memory_image.h"
+#include "devices/monitor_unit/frames.h"
 #include "platform/serial.h"
 
 namespace ys::monitor {
@@ -26,16 +27,14 @@ enum class LinkResult : int {
 // A few words on a result, for logs and the command line.
 std::string_view DescribeLinkResult(LinkResult result);
 
-inline constexpr std::size_t kHeaderFrameSize = 5;
-inline constexpr std::size_t kBlockFrameSize = 133;
-inline constexpr std::uint8_t kRequestFrame[] = {0x65, 0x00, 0x9B};
-inline constexpr std::uint8_t kAckFrame[] = {0x65, 0x01, 0x06, 0x94};
-inline constexpr std::uint8_t kNakFrame[] = {0x65, 0x01, 0x15, 0x85};
-
-// The byte that makes the 8-bit sum of a frame, itself included, zero.
-std::uint8_t FrameChecksum(std::span<const std::uint8_t> bytes);
-// True when the 8-bit sum of the whole frame, checksum included, is zero.
-bool FrameSumIsZero(std::span<const std::uint8_t> frame);
+// The frames, as the unit's protocol defines them.
+using monitor_unit::FrameChecksum;
+using monitor_unit::FrameSumIsZero;
+using monitor_unit::kAckFrame;
+using monitor_unit::kBlockFrameSize;
+using monitor_unit::kHeaderFrameSize;
+using monitor_unit::kNakFrame;
+using monitor_unit::kRequestFrame;
 
 inline constexpr serial::LineSettings kMonitorLine{};  // 115200 baud 8N1, binary
 inline constexpr serial::Timeouts kMonitorTimeouts{30, 15, 750, 15, 750};
@@ -64,9 +63,10 @@ LinkResult ProbeMonitorUnit(int portNo, const LinkIo& io = DefaultLinkIo());
 LinkResult ReadMonitorImage(int portNo, MemoryImage& image, const LinkIo& io = DefaultLinkIo());
 
 // Port discovery over the port list `ports` (port numbers in list order): probes each position
-// in turn and stops at the first unit that answers. `afterProbe` sees every probe's result (for
-// the connection lamp). Returns the position to select: the answering one, else 0. Returns -1
-// when `stop` was requested before the scan ended.
+// whose port is published in the port folder (serial::IsPublishedPort) in turn and stops at the
+// first unit that answers; other positions are passed over without a probe. `afterProbe` sees
+// every probe's result (for the connection lamp). Returns the position to select: the answering
+// one, else 0. Returns -1 when `stop` was requested before the scan ended.
 int FindMonitorPort(std::span<const int> ports, const std::function<LinkResult(int)>& probe,
                     const std::function<void(int position, LinkResult)>& afterProbe,
                     std::stop_token stop = {});

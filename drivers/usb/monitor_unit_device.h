@@ -9,8 +9,8 @@
 #include <span>
 #include <vector>
 
+#include "devices/monitor_unit/unit_model.h"
 #include "drivers/usb/sim_usb_device.h"
-#include "tools/monitor_sim/monitor_unit_model.h"
 
 namespace ys::usb {
 

@@ -8,15 +8,22 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
+#include "tests/platform/port_holder.h"
 #include "tests/support/temp_dir.h"
 
 namespace ys::serial {
 namespace {
 
+using test::HoldLock;
+using test::PortHolder;
+using test::SameLine;
 using test::ScopedEnv;
+using test::SetTerminalLine;
 using test::TempDir;
 
 // Waits in virtual time: a poll that finds nothing ready lets the whole time-out pass at once.
@@ -61,6 +68,7 @@ public:
     }
     const std::string& path() const { return path_; }
     int watch() const { return watch_; }
+    int master() const { return master_; }
 
     // The device sends bytes; returns once the port side holds them all.
     void Send(const std::vector<std::uint8_t>& bytes) {
@@ -93,6 +101,12 @@ public:
         ::ioctl(watch_, TIOCINQ, &n);
         return n;
     }
+    // Bytes the port side wrote that the device has not read, without waiting.
+    int DeviceQueued() const {
+        int n = 0;
+        ::ioctl(master_, FIONREAD, &n);
+        return n;
+    }
     bool ExclusiveFlag() const {
         int on = 0;
         ::ioctl(watch_, TIOCGEXCL, &on);
@@ -122,6 +136,16 @@ TEST(PortDevicePath, TheFolderLinkComesFirstThenTheFixedDevices) {
     EXPECT_EQ(PortDevicePath(0), std::nullopt);
     EXPECT_EQ(PortDevicePath(256), std::nullopt);
     EXPECT_EQ(PortName(12), "COM12");
+}
+
+TEST(IsPublishedPort, OnlyTheLinksOfThePortFolder) {
+    TempDir dir;
+    ScopedEnv folder("NORVANE_PORT_DIR", dir.path());
+    ASSERT_EQ(::symlink("/dev/null", dir.File("COM5").c_str()), 0);
+    EXPECT_TRUE(IsPublishedPort(5));
+    EXPECT_FALSE(IsPublishedPort(1));  // /dev/ttyS0 is never searched
+    EXPECT_FALSE(IsPublishedPort(0));
+    EXPECT_EQ(LockFilePath("/dev/ttyS0").substr(LockFolder().size()), "/LCK..ttyS0");
 }
 
 TEST(PortFolder, FromTheEnvironmentInOrder) {
@@ -162,6 +186,90 @@ TEST(TtyPort, OpensExclusivelyAndReleasesThePortOnClose) {
     }  // the destructor closes
     EXPECT_FALSE(pty.ExclusiveFlag());
     EXPECT_TRUE(a.OpenPath(pty.path()));
+}
+
+std::string LockText(pid_t pid) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%10d\n", static_cast<int>(pid));
+    return text;
+}
+
+// Another program's hold on the port, however it shows it, refuses the open before a byte is
+// written or a setting changed; the program that publishes the port (it holds the master side)
+// does not count, nor does a lock file left by a process that has ended.
+TEST(TtyPort, APortAnotherProgramHoldsIsRefusedUntouched) {
+    struct Case {
+        const char* name;
+        bool holdPort;  // the other process has the port side open
+        HoldLock lock;
+        bool alsoMaster;  // ... and the master side: it publishes the port
+        enum { kNoLockFile, kLiveLock, kDeadLock } lockFile;
+        bool refused;
+    };
+    const Case cases[] = {
+        {"held without any lock", true, HoldLock::kNone, false, Case::kNoLockFile, true},
+        {"held with flock", true, HoldLock::kFlock, true, Case::kNoLockFile, true},
+        {"held with TIOCEXCL", true, HoldLock::kExclusive, true, Case::kNoLockFile, true},
+        {"lock file of a live process", false, HoldLock::kNone, false, Case::kLiveLock, true},
+        {"lock file of an ended process", false, HoldLock::kNone, false, Case::kDeadLock, false},
+        {"held by its publisher", true, HoldLock::kNone, true, Case::kNoLockFile, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir locks;
+        ScopedEnv lockDir("NORVANE_LOCK_DIR", locks.path());
+        Pty pty;
+        const termios before = SetTerminalLine(pty.watch());
+        PortHolder other(c.holdPort ? pty.path() : std::string(), c.lock,
+                         c.alsoMaster ? pty.master() : -1);
+        const std::string lockFile = LockFilePath(pty.path());
+        EXPECT_EQ(lockFile, locks.path() + "/LCK..pts_" + pty.path().substr(9));
+        if (c.lockFile != Case::kNoLockFile) {
+            const pid_t owner = c.lockFile == Case::kLiveLock ? other.pid() : test::DeadPid();
+            locks.Write(lockFile.substr(locks.path().size() + 1), LockText(owner));
+        }
+
+        TtyPort port;
+        const Status s = port.OpenPath(pty.path());
+        termios during{};
+        ::tcgetattr(pty.watch(), &during);
+        if (c.refused) {
+            ASSERT_FALSE(s);
+            EXPECT_NE(s.error().find("in use"), std::string::npos) << s.error();
+            EXPECT_FALSE(port.IsOpen());
+            EXPECT_EQ(port.Write(std::vector<std::uint8_t>{0x65, 0x00, 0x9B}), 0u);
+            EXPECT_TRUE(SameLine(during, before));
+            if (c.lockFile == Case::kLiveLock) {
+                EXPECT_EQ(test::ReadFile(lockFile), LockText(other.pid()));  // left alone
+            }
+        } else {
+            ASSERT_TRUE(s) << s.error();
+            EXPECT_EQ(test::ReadFile(lockFile), LockText(::getpid()));
+            // While we hold it, nobody else gets it.
+            TtyPort second;
+            EXPECT_FALSE(second.OpenPath(pty.path()));
+            port.Close();
+            EXPECT_FALSE(::access(lockFile.c_str(), F_OK) == 0);  // removed with the close
+        }
+        EXPECT_EQ(pty.DeviceQueued(), 0);
+    }
+}
+
+TEST(TtyPort, TheLineSettingsFoundAtOpenAreGivenBackAtClose) {
+    Pty pty;
+    const termios before = SetTerminalLine(pty.watch());
+    {
+        TtyPort port;
+        ASSERT_TRUE(port.OpenPath(pty.path()));
+        ASSERT_TRUE(port.SetLineSettings({}));
+        termios during{};
+        ::tcgetattr(pty.watch(), &during);
+        EXPECT_FALSE(SameLine(during, before));
+    }  // the destructor closes
+    termios after{};
+    ::tcgetattr(pty.watch(), &after);
+    EXPECT_TRUE(SameLine(after, before));
+    EXPECT_FALSE(pty.ExclusiveFlag());
 }
 
 TEST(TtyPort, RefusesWhatIsNotASerialPort) {

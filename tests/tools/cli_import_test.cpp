@@ -1,10 +1,14 @@
 // yieldscope-cli import against monitor-sim: exit codes, the summary, and files left untouched
 // by every failure.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include "app/app_data.h"
 #include "app/local_time.h"
 #include "app/user_data_file.h"
+#include "tests/platform/port_holder.h"
 #include "tests/support/temp_dir.h"
 #include "tests/tools/child_process.h"
 
@@ -115,6 +119,60 @@ TEST_F(CliImport, FailuresLeaveTheFileAsItWasAndSayWhy) {
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(ReadFile(corrupt), "short");
     EXPECT_EQ(Import({"--port", "3", dir.File("missing.sol")}).exitCode, 1);
+}
+
+// A terminal program's port, published in the port folder: a pseudo-terminal that another
+// process holds open at 9600 baud in canonical mode, without any lock.
+class BusyPort {
+public:
+    BusyPort(const std::string& folder, int portNo) {
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+        EXPECT_EQ(::grantpt(master_), 0);
+        EXPECT_EQ(::unlockpt(master_), 0);
+        const std::string path = ::ptsname(master_);
+        watch_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        line_ = SetTerminalLine(watch_);
+        holder_ = std::make_unique<PortHolder>(path, HoldLock::kNone);
+        EXPECT_EQ(::symlink(path.c_str(), (folder + "/COM" + std::to_string(portNo)).c_str()), 0);
+    }
+    ~BusyPort() {
+        holder_.reset();
+        ::close(watch_);
+        ::close(master_);
+    }
+    // Nothing was written to the port and its line is as the program left it.
+    bool Untouched() const {
+        int sent = -1;
+        termios now{};
+        return ::ioctl(master_, FIONREAD, &sent) == 0 && sent == 0 &&
+               ::tcgetattr(watch_, &now) == 0 && SameLine(now, line_);
+    }
+
+private:
+    int master_ = -1;
+    int watch_ = -1;
+    termios line_{};
+    std::unique_ptr<PortHolder> holder_;
+};
+
+TEST_F(CliImport, APortAnotherProgramUsesIsNeitherWrittenNorChanged) {
+    auto sim = StartSim(4);  // creates the port folder
+    BusyPort busy(dir.File("ports"), 2);
+    const std::string before = ReadFile(target);
+    const RunResult refused = Import({"--port", "2", target});
+    EXPECT_EQ(refused.exitCode, 3);
+    EXPECT_NE(refused.err.find("COM2: 発電データを受信できませんでした。 (the port could not be "
+                               "opened)"),
+              std::string::npos)
+        << refused.err;
+    EXPECT_TRUE(busy.Untouched());
+    EXPECT_EQ(ReadFile(target), before);
+
+    // The search passes over it to the unit on a later port.
+    const RunResult found = Import({"--port", "auto", "--today", "2024-06-15", target});
+    ASSERT_EQ(found.exitCode, 0) << found.err;
+    EXPECT_NE(found.out.find("port:   COM4\n"), std::string::npos) << found.out;
+    EXPECT_TRUE(busy.Untouched());
 }
 
 TEST_F(CliImport, BadCommandLines) {

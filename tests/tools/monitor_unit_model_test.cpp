@@ -1,23 +1,28 @@
-#include "tools/monitor_sim/monitor_unit_model.h"
-
 #include <gtest/gtest.h>
 
 #include <numeric>
+
+#include "devices/monitor_unit/unit_model.h"
 
 namespace ys::monitor_unit {
 namespace {
 
 std::vector<std::uint8_t> PatternImage() {
     std::vector<std::uint8_t> image(kImageSize);
-    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i * 7 + i / 128);
+    for (std::size_t i = 0; i < image.size(); ++i)
+        image[i] = static_cast<std::uint8_t>(i * 7 + i / 128);
     return image;
 }
 
-unsigned Sum(std::span<const std::uint8_t> f) { return std::accumulate(f.begin(), f.end(), 0u) & 0xFF; }
+unsigned Sum(std::span<const std::uint8_t> f) {
+    return std::accumulate(f.begin(), f.end(), 0u) & 0xFF;
+}
 
 struct Host {
     MonitorUnitModel& unit;
-    std::vector<std::uint8_t> Send(std::span<const std::uint8_t> frame) { return unit.Receive(frame); }
+    std::vector<std::uint8_t> Send(std::span<const std::uint8_t> frame) {
+        return unit.Receive(frame);
+    }
 };
 
 // Runs a whole transfer as a well-behaved host; returns the image it collects and the blocks read.
@@ -31,7 +36,8 @@ std::pair<std::vector<std::uint8_t>, int> Transfer(MonitorUnitModel& unit) {
     for (int i = 0; i < n; ++i) {
         if (in.size() < kBlockFrameSize) break;
         unsigned b = in[2] | (in[3] << 8);
-        if (b < kBlockCount) std::copy_n(in.begin() + 4, kBlockDataSize, image.begin() + b * kBlockDataSize);
+        if (b < kBlockCount)
+            std::copy_n(in.begin() + 4, kBlockDataSize, image.begin() + b * kBlockDataSize);
         in.erase(in.begin(), in.begin() + kBlockFrameSize);
         ++blocks;
         auto more = unit.Receive(kAckFrame);
@@ -78,7 +84,8 @@ TEST(MonitorUnitModel, FramesSplitAcrossWritesAndNoiseAreParsed) {
     const std::uint8_t noise[] = {0x00, 0x65, 0x07};
     EXPECT_TRUE(unit.Receive(noise).empty());
     EXPECT_TRUE(unit.Receive(std::span(kRequestFrame, 1)).empty());
-    EXPECT_EQ(unit.Receive(std::span(kRequestFrame + 1, 2)).size(), kHeaderFrameSize + kBlockFrameSize);
+    EXPECT_EQ(unit.Receive(std::span(kRequestFrame + 1, 2)).size(),
+              kHeaderFrameSize + kBlockFrameSize);
     EXPECT_EQ(unit.requestsReceived(), 1);
 }
 
@@ -118,7 +125,8 @@ TEST(MonitorUnitModel, FaultModes) {
         for (int i = 0; i < 4; ++i) out = unit.Receive(kAckFrame);
         EXPECT_EQ(out[2] | (out[3] << 8), 260);
     }
-    for (auto [fault, count] : {std::pair{Fault::kAnnounceZero, 0}, {Fault::kAnnounceNegative, -1},
+    for (auto [fault, count] : {std::pair{Fault::kAnnounceZero, 0},
+                                {Fault::kAnnounceNegative, -1},
                                 {Fault::kAnnounceTooMany, 300}}) {
         MonitorUnitModel unit(image, {fault, 0});
         auto out = unit.Receive(kRequestFrame);

@@ -1,13 +1,14 @@
 // yieldscope-cli import: reads the monitor unit's history over its COM port into a user data
 // file, as the entry page's import does, so that it can run unattended.
-#include <charconv>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "app/local_time.h"
 #include "app/monitor/monitor_import.h"
+#include "platform/number.h"
 #include "platform/paths.h"
 #include "tools/cli/commands.h"
 
@@ -60,16 +61,12 @@ int ExitFor(monitor::LinkResult r) {
 }
 
 bool ParseToday(std::string_view s, std::int64_t& out) {
-    int y = 0, m = 0, d = 0;
-    auto num = [](std::string_view part, int& v) {
-        const auto [p, ec] = std::from_chars(part.data(), part.data() + part.size(), v);
-        return ec == std::errc() && p == part.data() + part.size();
-    };
-    if (s.size() != 10 || s[4] != '-' || s[7] != '-' || !num(s.substr(0, 4), y) ||
-        !num(s.substr(5, 2), m) || !num(s.substr(8, 2), d) || m < 1 || m > 12 || d < 1 || d > 31) {
-        return false;
-    }
-    out = MakeLocalTime(y, m, d, 12);
+    if (s.size() != 10 || s[4] != '-' || s[7] != '-') return false;
+    const std::optional<int> y = ParseNumber<int>(s.substr(0, 4));
+    const std::optional<int> m = ParseNumber<int>(s.substr(5, 2));
+    const std::optional<int> d = ParseNumber<int>(s.substr(8, 2));
+    if (!y || !m || !d || *m < 1 || *m > 12 || *d < 1 || *d > 31) return false;
+    out = MakeLocalTime(*y, *m, *d, 12);
     return true;
 }
 
@@ -91,13 +88,12 @@ int CmdImport(const Context& ctx, Args args) {
     int portNo = 0;
     const bool autoPort = portText == "auto";
     if (!autoPort) {
-        const auto [p, ec] =
-            std::from_chars(portText.data(), portText.data() + portText.size(), portNo);
-        if (portText.empty() || ec != std::errc() || p != portText.data() + portText.size() ||
-            portNo < 1 || portNo > serial::kMaxPortNo) {
+        const std::optional<int> n = ParseNumber<int>(portText);
+        if (!n || *n < 1 || *n > serial::kMaxPortNo) {
             PrintError("--port takes a number from 1 to 255, or auto");
             return kExitUsage;
         }
+        portNo = *n;
     }
 
     CYieldscopeApp app;
@@ -134,7 +130,9 @@ int CmdImport(const Context& ctx, Args args) {
                 found = found || r == monitor::LinkResult::kSuccess;
             });
         if (!found) {
-            PrintError(std::string(monitor::kMsgReceiveFailed) + " (no monitor unit answered)");
+            PrintError(std::string(monitor::kMsgReceiveFailed) +
+                       " (no monitor unit answered on the ports published in " +
+                       serial::PortFolder() + ")");
             return kExitPortOpen;
         }
         portNo = ports[static_cast<std::size_t>(pos)];

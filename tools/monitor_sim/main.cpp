@@ -15,10 +15,10 @@
 #include <string_view>
 #include <vector>
 
+#include "devices/monitor_unit/demo_history.h"
 #include "platform/atomic_file.h"
+#include "platform/number.h"
 #include "platform/serial.h"
-#include "tools/monitor_sim/demo_history.h"
-#include "tools/monitor_sim/port_link.h"
 #include "tools/monitor_sim/pty_unit.h"
 #include "tools/monitor_sim/unit_options.h"
 
@@ -55,12 +55,6 @@ struct Options {
     bool quiet = false;
 };
 
-template <class T>
-bool ParseNumber(std::string_view s, T& out) {
-    const auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
-    return !s.empty() && ec == std::errc() && p == s.data() + s.size();
-}
-
 std::optional<Options> ParseOptions(int argc, char** argv) {
     Options o;
     SetToday(o.unit.site, std::time(nullptr));
@@ -90,14 +84,16 @@ std::optional<Options> ParseOptions(int argc, char** argv) {
         } else if (!(v = value())) {
             return bad(std::string(a) + " needs a value");
         } else if (a == "--port") {
-            if (!ParseNumber(*v, o.port) || o.port < 1 || o.port > serial::kMaxPortNo) {
+            o.port = ParseNumber<int>(*v).value_or(0);
+            if (o.port < 1 || o.port > serial::kMaxPortNo) {
                 return bad("--port takes a number from 1 to 255");
             }
         } else if (a == "--pace") {
             if (*v != "frame" && *v != "byte") return bad("--pace takes frame or byte");
             o.timing.wholeFrames = *v == "frame";
         } else if (a == "--baud") {
-            if (!ParseNumber(*v, o.timing.baudRate) || o.timing.baudRate == 0) {
+            o.timing.baudRate = ParseNumber<std::uint32_t>(*v).value_or(0);
+            if (o.timing.baudRate == 0) {
                 return bad("--baud takes a positive number");
             }
         } else if (a == "--port-dir") {
@@ -190,7 +186,7 @@ int Run(const Options& o) {
         std::fprintf(stderr, "monitor-sim: %s\n", unit.error().c_str());
         return 1;
     }
-    auto link = PortLink::Publish(o.portDir, o.port, (*unit)->slavePath());
+    auto link = serial::PortLink::Publish(o.portDir, o.port, (*unit)->slavePath());
     if (!link) {
         std::fprintf(stderr, "monitor-sim: %s\n", link.error().c_str());
         return 1;

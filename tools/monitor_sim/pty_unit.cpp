@@ -41,10 +41,7 @@ std::size_t FrameLength(const std::vector<std::uint8_t>& bytes, std::size_t star
 PtyUnit::PtyUnit(std::span<const std::uint8_t> image, FaultConfig fault, LineTiming timing)
     : model_(image, fault), timing_(timing) {}
 
-PtyUnit::~PtyUnit() {
-    if (slaveKeepAlive_ >= 0) ::close(slaveKeepAlive_);
-    if (master_ >= 0) ::close(master_);
-}
+PtyUnit::~PtyUnit() = default;
 
 Result<std::unique_ptr<PtyUnit>> PtyUnit::Create(std::span<const std::uint8_t> image,
                                                  FaultConfig fault, LineTiming timing) {
@@ -52,20 +49,20 @@ Result<std::unique_ptr<PtyUnit>> PtyUnit::Create(std::span<const std::uint8_t> i
     auto fail = [](const char* what) {
         return Error{std::string(what) + ": " + std::strerror(errno)};
     };
-    unit->master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (unit->master_ < 0) return fail("posix_openpt");
-    if (::grantpt(unit->master_) != 0) return fail("grantpt");
-    if (::unlockpt(unit->master_) != 0) return fail("unlockpt");
+    unit->master_.Reset(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
+    if (!unit->master_) return fail("posix_openpt");
+    if (::grantpt(unit->master_.get()) != 0) return fail("grantpt");
+    if (::unlockpt(unit->master_.get()) != 0) return fail("unlockpt");
     char name[128];
-    if (::ptsname_r(unit->master_, name, sizeof name) != 0) return fail("ptsname");
+    if (::ptsname_r(unit->master_.get(), name, sizeof name) != 0) return fail("ptsname");
     unit->slavePath_ = name;
-    unit->slaveKeepAlive_ = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (unit->slaveKeepAlive_ < 0) return fail(name);
+    unit->slaveKeepAlive_.Reset(::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (!unit->slaveKeepAlive_) return fail(name);
     // Without this the slave would echo and translate the unit's bytes until a client sets it.
-    if (Status s = MakeRaw(unit->slaveKeepAlive_); !s) return Error{"slave: " + s.error()};
-    if (Status s = MakeRaw(unit->master_); !s) return Error{"master: " + s.error()};
-    const int flags = ::fcntl(unit->master_, F_GETFL);
-    if (flags < 0 || ::fcntl(unit->master_, F_SETFL, flags | O_NONBLOCK) != 0) {
+    if (Status s = MakeRaw(unit->slaveKeepAlive_.get()); !s) return Error{"slave: " + s.error()};
+    if (Status s = MakeRaw(unit->master_.get()); !s) return Error{"master: " + s.error()};
+    const int flags = ::fcntl(unit->master_.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(unit->master_.get(), F_SETFL, flags | O_NONBLOCK) != 0) {
         return fail("fcntl");
     }
     return unit;
@@ -104,7 +101,7 @@ void PtyUnit::WriteDue(std::int64_t nowNs) {
             chunk[n] = out_[n].byte;
             ++n;
         }
-        const ssize_t w = ::write(master_, chunk, n);
+        const ssize_t w = ::write(master_.get(), chunk, n);
         if (w < 0) {
             if (errno == EINTR) continue;
             // EAGAIN: the slave's input is full (nobody reads); wait until it drains. Any other
@@ -120,7 +117,7 @@ void PtyUnit::WriteDue(std::int64_t nowNs) {
 std::optional<std::int64_t> PtyUnit::Service(std::int64_t nowNs) {
     std::uint8_t buf[512];
     for (;;) {
-        const ssize_t n = ::read(master_, buf, sizeof buf);
+        const ssize_t n = ::read(master_.get(), buf, sizeof buf);
         if (n > 0) {
             // The host may have started sending as soon as our last frame was through; the time
             // the bytes took to reach us through the pseudo-terminal overlaps their line time

@@ -12,8 +12,9 @@
 #include <span>
 #include <string>
 
+#include "devices/monitor_unit/unit_model.h"
 #include "platform/result.h"
-#include "tools/monitor_sim/monitor_unit_model.h"
+#include "platform/unique_fd.h"
 
 namespace ys::monitor_unit {
 
@@ -39,7 +40,7 @@ public:
     PtyUnit& operator=(const PtyUnit&) = delete;
 
     const std::string& slavePath() const { return slavePath_; }
-    int masterFd() const { return master_; }
+    int masterFd() const { return master_.get(); }
 
     // Takes the host's bytes, answers them and writes what is due at `nowNs` (monotonic).
     // Returns when something next falls due, if anything is waiting.
@@ -65,8 +66,8 @@ private:
 
     MonitorUnitModel model_;
     LineTiming timing_;
-    int master_ = -1;
-    int slaveKeepAlive_ = -1;
+    UniqueFd master_;
+    UniqueFd slaveKeepAlive_;
     std::string slavePath_;
     std::deque<Pending> out_;
     std::int64_t inFreeNs_ = 0;   // when the host's line is idle again

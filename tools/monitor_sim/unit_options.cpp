@@ -1,18 +1,19 @@
 #include "tools/monitor_sim/unit_options.h"
 
-#include <charconv>
 #include <cstdlib>
 
-#include "app/monitor/image_encoder.h"
+#include "devices/monitor_unit/image_encoder.h"
 #include "platform/atomic_file.h"
+#include "platform/number.h"
 
 namespace ys::monitor_unit {
 namespace {
 
-template <class T>
-bool ParseNumber(std::string_view s, T& out) {
-    const auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
-    return !s.empty() && ec == std::errc() && p == s.data() + s.size();
+// The whole of `s` as a number into `out`.
+bool ParseInto(std::string_view s, int& out) {
+    const std::optional<int> v = ParseNumber<int>(s);
+    if (v) out = *v;
+    return v.has_value();
 }
 
 }  // namespace
@@ -20,10 +21,10 @@ bool ParseNumber(std::string_view s, T& out) {
 bool ParseDate(std::string_view s, int& y, int& m, int* d) {
     const std::size_t n = d ? 10 : 7;
     if (s.size() != n || s[4] != '-' || (d && s[7] != '-')) return false;
-    if (!ParseNumber(s.substr(0, 4), y) || !ParseNumber(s.substr(5, 2), m) || m < 1 || m > 12) {
+    if (!ParseInto(s.substr(0, 4), y) || !ParseInto(s.substr(5, 2), m) || m < 1 || m > 12) {
         return false;
     }
-    return !d || (ParseNumber(s.substr(8, 2), *d) && *d >= 1 && *d <= 31);
+    return !d || (ParseInto(s.substr(8, 2), *d) && *d >= 1 && *d <= 31);
 }
 
 void SetToday(DemoSite& site, std::time_t now) {
@@ -77,7 +78,7 @@ UnitOption ParseUnitOption(std::string_view a,
 
 Result<std::vector<std::uint8_t>> LoadUnitImage(const UnitOptions& o) {
     if (o.demo) {
-        auto encoded = monitor::EncodeMemoryImage(GenerateDemoHistory(o.site));
+        auto encoded = EncodeMemoryImage(GenerateDemoHistory(o.site));
         if (!encoded) return Error{encoded.error()};
         return std::vector<std::uint8_t>(encoded->begin(), encoded->end());
     }

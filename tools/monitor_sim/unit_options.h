@@ -10,9 +10,9 @@
 #include <string_view>
 #include <vector>
 
+#include "devices/monitor_unit/demo_history.h"
+#include "devices/monitor_unit/unit_model.h"
 #include "platform/result.h"
-#include "tools/monitor_sim/demo_history.h"
-#include "tools/monitor_sim/monitor_unit_model.h"
 
 namespace ys::monitor_unit {
 

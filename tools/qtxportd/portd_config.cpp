@@ -1,8 +1,9 @@
 #include "tools/qtxportd/portd_config.h"
 
-#include <charconv>
 #include <cstdio>
+#include <optional>
 
+#include "platform/number.h"
 #include "platform/profile.h"
 
 namespace ys::portd {
@@ -21,9 +22,9 @@ bool ParseDword(std::string_view text, std::uint32_t& out) {
         negative = true;
         text.remove_prefix(1);
     }
-    std::uint64_t v = 0;
-    const auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), v, base);
-    if (text.empty() || ec != std::errc() || p != text.data() + text.size()) return false;
+    const std::optional<std::uint64_t> parsed = ParseNumber<std::uint64_t>(text, base);
+    if (!parsed) return false;
+    const std::uint64_t v = *parsed;
     if (negative ? v > 0x80000000ULL : v > 0xFFFFFFFFULL) return false;
     out = static_cast<std::uint32_t>(negative ? (0x100000000ULL - v) & 0xFFFFFFFFULL : v);
     return true;
@@ -34,12 +35,9 @@ bool ParseId(std::string_view text, std::uint16_t& out) {
     if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
         text.remove_prefix(2);
     }
-    unsigned v = 0;
-    const auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), v, 16);
-    if (text.empty() || text.size() > 4 || ec != std::errc() || p != text.data() + text.size()) {
-        return false;
-    }
-    out = static_cast<std::uint16_t>(v);
+    const std::optional<unsigned> v = ParseNumber<unsigned>(text, 16);
+    if (!v || text.size() > 4) return false;
+    out = static_cast<std::uint16_t>(*v);
     return true;
 }
 
@@ -87,17 +85,15 @@ Result<PortdConfig> LoadConfig(const std::string& path) {
 
     const auto port = doc.Find("qtxvcom64", "PortName");
     if (!port) return bad("qtxvcom64", "PortName", "is missing");
-    int n = 0;
     const std::string_view name = *port;
     const bool com = name.size() > 3 && profile::EqualsAsciiNoCase(name.substr(0, 3), "COM");
-    const auto [p, ec] = com ? std::from_chars(name.data() + 3, name.data() + name.size(), n)
-                             : std::from_chars_result{name.data(), std::errc::invalid_argument};
-    if (!com || ec != std::errc() || p != name.data() + name.size() || n < 1 || n > 255 ||
-        name[3] == '0') {
+    const std::optional<int> n = com ? ParseNumber<int>(name.substr(3)) : std::nullopt;
+    if (!n || *n < 1 || *n > 255 || name[3] == '0') {
         return bad("qtxvcom64", "PortName", "must be COM1 to COM255");
     }
-    c.portNo = n;
-    c.portName = "COM" + std::to_string(n);
+    const int portNo = *n;
+    c.portNo = portNo;
+    c.portName = "COM" + std::to_string(portNo);
     c.strings.emplace_back("PortName", c.portName);
     return c;
 }

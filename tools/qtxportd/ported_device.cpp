@@ -30,7 +30,7 @@ Result<std::unique_ptr<PortedDevice>> PortedDevice::Start(
     if (!bridge) return Error{"pseudo-terminal: " + bridge.error()};
     d->bridge_ = std::move(*bridge);
     d->slavePath_ = d->bridge_->slavePath();
-    auto link = monitor_unit::PortLink::Publish(portDir, config.portNo, d->slavePath_);
+    auto link = serial::PortLink::Publish(portDir, config.portNo, d->slavePath_);
     if (!link) return Error{link.error()};
     d->link_ = std::move(*link);
     d->linkPath_ = d->link_->linkPath();

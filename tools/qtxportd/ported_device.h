@@ -8,7 +8,7 @@
 
 #include "drivers/host/driver_stack.h"
 #include "platform/result.h"
-#include "tools/monitor_sim/port_link.h"
+#include "platform/serial.h"
 #include "tools/qtxportd/kernel_com_endpoint.h"
 #include "tools/qtxportd/portd_config.h"
 #include "tools/qtxportd/pty_bridge.h"
@@ -49,7 +49,7 @@ private:
     kernel::DEVICE_OBJECT* pdo_ = nullptr;
     std::unique_ptr<KernelComEndpoint> endpoint_;
     std::unique_ptr<PtyBridge> bridge_;
-    std::unique_ptr<monitor_unit::PortLink> link_;
+    std::unique_ptr<serial::PortLink> link_;
     std::string slavePath_;
     std::string linkPath_;
     bool done_ = false;

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -29,26 +30,26 @@ PtyBridge::PtyBridge(ComEndpoint& endpoint, BridgeEvents events)
 Result<std::unique_ptr<PtyBridge>> PtyBridge::Create(ComEndpoint& endpoint, BridgeEvents events) {
     std::unique_ptr<PtyBridge> b(new PtyBridge(endpoint, std::move(events)));
     auto fail = [](const std::string& what) { return Error{what + ": " + std::strerror(errno)}; };
-    b->master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-    if (b->master_ < 0) return fail("posix_openpt");
-    if (::grantpt(b->master_) != 0) return fail("grantpt");
-    if (::unlockpt(b->master_) != 0) return fail("unlockpt");
+    b->master_.Reset(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
+    if (!b->master_) return fail("posix_openpt");
+    if (::grantpt(b->master_.get()) != 0) return fail("grantpt");
+    if (::unlockpt(b->master_.get()) != 0) return fail("unlockpt");
     char name[128];
-    if (::ptsname_r(b->master_, name, sizeof name) != 0) return fail("ptsname");
+    if (::ptsname_r(b->master_.get(), name, sizeof name) != 0) return fail("ptsname");
     b->slavePath_ = name;
     // Termios calls on the master act on the slave: raw until a program sets its own, so that
     // nothing the device sends is echoed back to it or translated.
     termios tio{};
-    if (::tcgetattr(b->master_, &tio) != 0) return fail("tcgetattr");
+    if (::tcgetattr(b->master_.get(), &tio) != 0) return fail("tcgetattr");
     ::cfmakeraw(&tio);
     tio.c_cflag |= CLOCAL | CREAD;
     ::cfsetspeed(&tio, B115200);
-    if (::tcsetattr(b->master_, TCSANOW, &tio) != 0) return fail("tcsetattr");
-    b->inotify_ = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-    if (b->inotify_ < 0) return fail("inotify_init1");
-    if (::inotify_add_watch(b->inotify_, name, IN_OPEN | IN_CLOSE) < 0) return fail(name);
-    b->stopFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (b->stopFd_ < 0) return fail("eventfd");
+    if (::tcsetattr(b->master_.get(), TCSANOW, &tio) != 0) return fail("tcsetattr");
+    b->inotify_.Reset(::inotify_init1(IN_CLOEXEC | IN_NONBLOCK));
+    if (!b->inotify_) return fail("inotify_init1");
+    if (::inotify_add_watch(b->inotify_.get(), name, IN_OPEN | IN_CLOSE) < 0) return fail(name);
+    b->stopFd_.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!b->stopFd_) return fail("eventfd");
     PtyBridge* raw = b.get();
     b->control_ = std::thread([raw] { raw->ControlLoop(); });
     return b;
@@ -56,9 +57,6 @@ Result<std::unique_ptr<PtyBridge>> PtyBridge::Create(ComEndpoint& endpoint, Brid
 
 PtyBridge::~PtyBridge() {
     Stop();
-    for (int fd : {master_, inotify_, stopFd_}) {
-        if (fd >= 0) ::close(fd);
-    }
 }
 
 void PtyBridge::Stop() {
@@ -66,7 +64,7 @@ void PtyBridge::Stop() {
     if (!control_.joinable()) return;
     stopping_ = true;
     const std::uint64_t one = 1;
-    (void)!::write(stopFd_, &one, sizeof one);
+    (void)!::write(stopFd_.get(), &one, sizeof one);
     control_.join();
 }
 
@@ -76,7 +74,7 @@ void PtyBridge::Fail(const std::string& what) {
 
 void PtyBridge::ApplyLine() {
     termios tio{};
-    if (::tcgetattr(master_, &tio) != 0) return;
+    if (::tcgetattr(master_.get(), &tio) != 0) return;
     const LineRequest now = LineRequestFromTermios(tio);
     if (lineKnown_ && now == line_) return;
     line_ = now;
@@ -111,30 +109,38 @@ void PtyBridge::OnClose() {
     if (events_.closed) events_.closed();
 }
 
-bool PtyBridge::ForwardToDevice() {
+PtyBridge::Drained PtyBridge::DrainMaster() {
+    Drained d;
     std::uint8_t buf[kChunk];
     for (;;) {
-        const ssize_t n = ::read(master_, buf, sizeof buf);
+        const ssize_t n = ::read(master_.get(), buf, sizeof buf);
         if (n > 0) {
-            ApplyLine();  // settings made before these bytes were written reach the device first
-            const std::size_t taken =
-                endpoint_.Write(std::span<const std::uint8_t>(buf, static_cast<std::size_t>(n)));
-            toDevice_ += taken;
-            if (taken != static_cast<std::size_t>(n)) {
-                Fail("write: the device took " + std::to_string(taken) + " of " +
-                     std::to_string(n) + " bytes");
-            }
+            d.bytes.insert(d.bytes.end(), buf, buf + n);
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno == EAGAIN) return true;
-        return false;  // EIO: the slave side has closed and everything it wrote is read
+        // EAGAIN: a program has the slave open and nothing more is there. EIO: none has it open
+        // and everything written before its close has been read (a read of an empty master
+        // first waits for the bytes still being pushed through).
+        d.hungUp = !(n < 0 && errno == EAGAIN);
+        return d;
+    }
+}
+
+void PtyBridge::Deliver(std::span<const std::uint8_t> bytes) {
+    if (bytes.empty() || !open_) return;  // a session whose port never opened drops them
+    ApplyLine();  // settings made before these bytes were written reach the device first
+    const std::size_t taken = endpoint_.Write(bytes);
+    toDevice_ += taken;
+    if (taken != bytes.size()) {
+        Fail("write: the device took " + std::to_string(taken) + " of " +
+             std::to_string(bytes.size()) + " bytes");
     }
 }
 
 bool PtyBridge::WriteToMaster(std::span<const std::uint8_t> bytes) {
     while (!bytes.empty()) {
-        const ssize_t w = ::write(master_, bytes.data(), bytes.size());
+        const ssize_t w = ::write(master_.get(), bytes.data(), bytes.size());
         if (w > 0) {
             bytes = bytes.subspan(static_cast<std::size_t>(w));
             fromDevice_ += static_cast<std::uint64_t>(w);
@@ -143,7 +149,7 @@ bool PtyBridge::WriteToMaster(std::span<const std::uint8_t> bytes) {
         if (w < 0 && errno == EINTR) continue;
         if (w < 0 && errno != EAGAIN) return false;
         // The program is not reading: wait until it does, or until the port closes.
-        pollfd p{master_, POLLOUT, 0};
+        pollfd p{master_.get(), POLLOUT, 0};
         ::poll(&p, 1, kLineCheckMs);
         if (!readerRun_) return false;
     }
@@ -167,7 +173,7 @@ std::vector<int> PtyBridge::TakeOpenEvents() {
     std::vector<int> out;
     alignas(inotify_event) char buf[4096];
     for (;;) {
-        const ssize_t n = ::read(inotify_, buf, sizeof buf);
+        const ssize_t n = ::read(inotify_.get(), buf, sizeof buf);
         if (n <= 0) break;
         for (ssize_t off = 0; off < n;) {
             const auto* e = reinterpret_cast<const inotify_event*>(buf + off);
@@ -179,57 +185,64 @@ std::vector<int> PtyBridge::TakeOpenEvents() {
     return out;
 }
 
-// The last program closed the slave. Its close is reported before the pseudo-terminal has
-// finished closing, and its last bytes may still be on their way to the master: wait for the
-// hang-up (or for the next program's open), forwarding what comes, then close the port.
-void PtyBridge::EndSession(bool reopened) {
-    for (int waited = 0; !reopened && waited < kCloseWaitMs; waited += kLineCheckMs) {
-        pollfd fds[2] = {{master_, POLLIN, 0}, {inotify_, POLLIN, 0}};
-        ::poll(fds, 2, kLineCheckMs);
-        if (fds[0].revents & POLLIN) {
-            if (open_) {
-                ForwardToDevice();
-            } else {
-                Discard();
-            }
-        }
-        if ((fds[0].revents & POLLHUP) || (fds[1].revents & POLLIN)) break;
-    }
-    if (open_) {
-        ForwardToDevice();
-    } else {
-        Discard();  // the port never opened: nothing the program wrote can go anywhere
-    }
-    OnClose();
-}
-
-void PtyBridge::Discard() {
-    std::uint8_t buf[kChunk];
-    while (::read(master_, buf, sizeof buf) > 0) {
-    }
-}
-
+// Which program wrote a byte is known only from the order of the byte and the inotify events:
+// the master is read before the events are taken, so bytes read while no open is waiting among
+// the events were all written by the program of the session under way (or by the one that just
+// closed it). Bytes read while a new open is waiting may be the new program's; they go to the new
+// session, where nothing is lost (at worst the last bytes of a program that closed at that very
+// moment reach the device at the start of the next session, still in order).
 void PtyBridge::ControlLoop() {
+    using Clock = std::chrono::steady_clock;
     int openers = 0;
+    bool closing = false;  // the last program closed; its last bytes may still be on their way
+    Clock::time_point closeDeadline;
+    std::vector<std::uint8_t> carried;
     while (!stopping_) {
-        pollfd fds[3] = {{stopFd_, POLLIN, 0}, {inotify_, POLLIN, 0}, {master_, POLLIN, 0}};
-        // The master reports POLLHUP at once while no slave is open: look at it only when open.
-        const int r = ::poll(fds, open_ ? 3 : 2, open_ ? kLineCheckMs : -1);
+        // The master reports POLLHUP at once while no slave is open: watch it only in a session.
+        const bool watchMaster = openers > 0 || closing;
+        pollfd fds[3] = {
+            {stopFd_.get(), POLLIN, 0}, {inotify_.get(), POLLIN, 0}, {master_.get(), POLLIN, 0}};
+        const int r = ::poll(fds, watchMaster ? 3 : 2, open_ || closing ? kLineCheckMs : -1);
         if (r < 0 && errno != EINTR) {
             Fail(std::string("poll: ") + std::strerror(errno));
             break;
         }
         if (fds[0].revents & POLLIN) break;
-        if (open_ && (fds[2].revents & POLLIN)) ForwardToDevice();
-        if (fds[1].revents & POLLIN) {
-            const std::vector<int> events = TakeOpenEvents();
-            for (std::size_t i = 0; i < events.size(); ++i) {
-                if (events[i] > 0) {
-                    if (++openers == 1) OnOpen();
-                } else if (openers > 0 && --openers == 0) {
-                    EndSession(i + 1 < events.size());
+        Drained d = watchMaster ? DrainMaster() : Drained{};
+        const std::vector<int> events = TakeOpenEvents();
+        // The last event that starts a session, if any: the bytes just read may be its program's.
+        std::size_t lastStart = events.size();
+        for (std::size_t i = 0, n = static_cast<std::size_t>(openers); i < events.size(); ++i) {
+            if (events[i] > 0 && n++ == 0) lastStart = i;
+            if (events[i] < 0 && n > 0) --n;
+        }
+        if (lastStart < events.size()) {
+            // Even a hang-up does not tell them apart: the new program may have written and
+            // closed again before the read.
+            carried.insert(carried.end(), d.bytes.begin(), d.bytes.end());
+        } else {
+            Deliver(d.bytes);  // the session under way wrote them
+        }
+        for (std::size_t i = 0; i < events.size(); ++i) {
+            if (events[i] > 0) {
+                if (++openers > 1) continue;
+                if (closing) {
+                    OnClose();
+                    closing = false;
                 }
+                OnOpen();
+                if (i == lastStart) {
+                    Deliver(carried);
+                    carried.clear();
+                }
+            } else if (openers > 0 && --openers == 0) {
+                closing = true;
+                closeDeadline = Clock::now() + std::chrono::milliseconds(kCloseWaitMs);
             }
+        }
+        if (closing && (d.hungUp || Clock::now() >= closeDeadline)) {
+            OnClose();
+            closing = false;
         }
         if (open_) ApplyLine();
     }

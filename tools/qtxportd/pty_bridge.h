@@ -6,9 +6,10 @@
 // Opening and closing are seen without holding the slave open ourselves: an inotify watch on the
 // slave's device node reports every open and every last close of a descriptor, in order, so that
 // a close followed at once by the next open is still two sessions; after the last close the
-// bridge waits for the master's hang-up (POLLHUP), forwarding the program's last bytes, before it
-// closes the port. Line settings are read from the master (which reports the slave's termios)
-// before bytes are forwarded and every few milliseconds while the port is open.
+// bridge waits for the master's hang-up, forwarding the program's last bytes, before it closes
+// the port. Every byte a program writes after its open reaches the port, however soon after a
+// close the open comes (see ControlLoop). Line settings are read from the master (which reports the
+// slave's termios) before bytes are forwarded and every few milliseconds while the port is open.
 #pragma once
 
 #include <atomic>
@@ -22,6 +23,7 @@
 #include <vector>
 
 #include "platform/result.h"
+#include "platform/unique_fd.h"
 #include "tools/qtxportd/line_request.h"
 
 namespace ys::portd {
@@ -72,21 +74,25 @@ private:
     void ControlLoop();
     void ReaderLoop();
     std::vector<int> TakeOpenEvents();
-    void EndSession(bool reopened);
-    void Discard();
     void OnOpen();
     void OnClose();
     void ApplyLine();
-    // Reads what the program wrote and hands it to the device; false when the slave has closed.
-    bool ForwardToDevice();
+    struct Drained {
+        std::vector<std::uint8_t> bytes;
+        bool hungUp = false;  // no slave open, and every byte written before its close is here
+    };
+    // Reads everything the programs wrote that is there now.
+    Drained DrainMaster();
+    // Hands bytes to the port of the session under way (after its line settings).
+    void Deliver(std::span<const std::uint8_t> bytes);
     bool WriteToMaster(std::span<const std::uint8_t> bytes);
     void Fail(const std::string& what);
 
     ComEndpoint& endpoint_;
     BridgeEvents events_;
-    int master_ = -1;
-    int inotify_ = -1;
-    int stopFd_ = -1;
+    UniqueFd master_;
+    UniqueFd inotify_;
+    UniqueFd stopFd_;
     std::string slavePath_;
     std::thread control_;
     std::thread reader_;

@@ -2,12 +2,15 @@
 // the exact bytes the program sends, and the port closed on every path.
 #include "app/monitor/monitor_link.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <deque>
 
 #include "tests/app/monitor/unit_on_pty.h"
+#include "tests/platform/port_holder.h"
 
 namespace ys::monitor {
 namespace {
@@ -99,8 +102,10 @@ TEST_P(TransferFaults, EndWithTheRightResultAndBytesAndAClosedPort) {
     ASSERT_TRUE(monitor_unit::ParseFault(c.fault, fault));
     const auto source = PatternImage();
     UnitOnPty unit(source, fault);
+    unit.SetTerminalLine();
     MemoryImage image{};
     EXPECT_EQ(ReadMonitorImage(UnitOnPty::kPortNo, image, unit.Io()), c.result);
+    EXPECT_TRUE(unit.LineIsAsSet());  // given back as found, whatever the outcome
     EXPECT_EQ(unit.hostBytes(), Sent(c.acks, c.nak));
     const int stored = c.slotsStored < 0 ? 256 : c.slotsStored;
     for (int s = 0; s < 256; ++s) {
@@ -193,7 +198,9 @@ TEST_P(ProbeFaults, ReportTheUnitAsAbsentAndCloseThePort) {
     FaultConfig fault;
     ASSERT_TRUE(monitor_unit::ParseFault(GetParam().fault, fault));
     UnitOnPty unit(PatternImage(), fault);
+    unit.SetTerminalLine();
     EXPECT_EQ(ProbeMonitorUnit(UnitOnPty::kPortNo, unit.Io()), GetParam().result);
+    EXPECT_TRUE(unit.LineIsAsSet());
     EXPECT_EQ(unit.hostBytes(), Sent(0, GetParam().nak));
     EXPECT_EQ(unit.closes(), 1);
     EXPECT_TRUE(unit.PortIsFree());
@@ -308,8 +315,13 @@ TEST(ReadMonitorImage, ShortWritesEndTheExchange) {
 }
 
 TEST(FindMonitorPort, SelectsTheFirstAnsweringPortElseTheFirstPosition) {
+    test::TempDir folder;
+    test::ScopedEnv env("NORVANE_PORT_DIR", folder.path());
     std::vector<int> ports;
-    for (int n = 1; n <= 255; ++n) ports.push_back(n);
+    for (int n = 1; n <= 255; ++n) {
+        ports.push_back(n);
+        ASSERT_EQ(::symlink("/dev/null", folder.File("COM" + std::to_string(n)).c_str()), 0);
+    }
     std::vector<std::pair<int, LinkResult>> seen;
     auto note = [&](int pos, LinkResult r) { seen.emplace_back(pos, r); };
 
@@ -351,6 +363,49 @@ TEST(FindMonitorPort, FindsTheUnitAmongPortsThatDoNotOpen) {
     EXPECT_EQ(pos, 2);
     EXPECT_EQ(lamp, (std::vector{LinkResult::kOpenFailed, LinkResult::kOpenFailed,
                                  LinkResult::kSuccess}));
+    EXPECT_TRUE(unit.PortIsFree());
+}
+
+// The search probes only ports published in the port folder, and a published port that another
+// program holds fails at the open: it receives nothing and keeps its line, and the unit on a
+// later port is still found.
+TEST(FindMonitorPort, PassesOverBusyPortsAndPortsOutsideTheFolder) {
+    UnitOnPty unit(PatternImage());
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    const std::string busy = ::ptsname(master);
+    const std::string folder = serial::PortFolder();
+    ASSERT_EQ(::symlink(busy.c_str(), (folder + "/COM3").c_str()), 0);
+    {
+        test::PortHolder other(busy, test::HoldLock::kNone);
+        const int watch = ::open(busy.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        const termios line = test::SetTerminalLine(watch);
+
+        const std::vector<int> ports = {1, 3, 5, UnitOnPty::kPortNo, 9};
+        std::vector<int> probed;
+        std::vector<LinkResult> lamp;
+        const LinkIo io = unit.Io();
+        const int pos = FindMonitorPort(
+            ports,
+            [&](int n) {
+                probed.push_back(n);
+                return ProbeMonitorUnit(n, io);
+            },
+            [&](int, LinkResult r) { lamp.push_back(r); });
+        EXPECT_EQ(pos, 3);
+        EXPECT_EQ(probed, (std::vector{3, UnitOnPty::kPortNo}));  // COM1 is /dev/ttyS0: never
+        EXPECT_EQ(lamp, (std::vector{LinkResult::kOpenFailed, LinkResult::kSuccess}));
+        int sent = -1;
+        ::ioctl(master, FIONREAD, &sent);
+        EXPECT_EQ(sent, 0);
+        termios after{};
+        ::tcgetattr(watch, &after);
+        EXPECT_TRUE(test::SameLine(after, line));
+        ::close(watch);
+    }
+    ::close(master);
     EXPECT_TRUE(unit.PortIsFree());
 }
 

@@ -2,15 +2,30 @@
 #include "app/monitor/port_discovery.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <condition_variable>
 #include <future>
 #include <mutex>
 
+#include "tests/support/temp_dir.h"
+
 namespace ys::monitor {
 namespace {
 
+// Every port of the list published in a port folder of its own: the search probes each.
+struct AllPortsPublished {
+    AllPortsPublished() {
+        for (int n : MonitorPortList()) {
+            EXPECT_EQ(::symlink("/dev/null", folder.File("COM" + std::to_string(n)).c_str()), 0);
+        }
+    }
+    test::TempDir folder;
+    test::ScopedEnv env{"NORVANE_PORT_DIR", folder.path()};
+};
+
 TEST(PortDiscovery, ReportsEveryProbeAndThePositionFound) {
+    AllPortsPublished published;
     std::mutex m;
     std::vector<std::pair<int, LinkResult>> seen;
     std::promise<int> found;
@@ -32,6 +47,7 @@ TEST(PortDiscovery, ReportsEveryProbeAndThePositionFound) {
 }
 
 TEST(PortDiscovery, NoAnswerSelectsTheFirstPort) {
+    AllPortsPublished published;
     std::promise<int> found;
     PortDiscovery discovery;
     discovery.Start(
@@ -41,6 +57,7 @@ TEST(PortDiscovery, NoAnswerSelectsTheFirstPort) {
 }
 
 TEST(PortDiscovery, StoppingEndsAfterTheProbeUnderWayWithoutAResult) {
+    AllPortsPublished published;
     std::mutex m;
     std::condition_variable cv;
     bool release = false;

@@ -6,6 +6,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include "tests/platform/port_holder.h"
+
 namespace ys::test {
 namespace {
 
@@ -60,7 +62,7 @@ UnitOnPty::UnitOnPty(std::span<const std::uint8_t> image, monitor_unit::FaultCon
     auto unit = monitor_unit::PtyUnit::Create(image, fault, {false, 115200});
     if (!unit) throw std::runtime_error(unit.error());
     unit_ = std::move(*unit);
-    auto link = monitor_unit::PortLink::Publish(folder_.File("ports"), kPortNo, unit_->slavePath());
+    auto link = serial::PortLink::Publish(folder_.File("ports"), kPortNo, unit_->slavePath());
     if (!link) throw std::runtime_error(link.error());
     link_ = std::move(*link);
     watch_ = ::open(unit_->slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -124,6 +126,15 @@ void UnitOnPty::SendStray(const std::vector<std::uint8_t>& bytes) {
         ASSERT_GT(::poll(&p, 1, kDeliveryLimitMs), 0);
         if (InputQueued(watch_) < before + static_cast<int>(bytes.size())) ::sched_yield();
     }
+}
+
+void UnitOnPty::SetTerminalLine() {
+    line_ = test::SetTerminalLine(watch_);
+}
+
+bool UnitOnPty::LineIsAsSet() const {
+    termios now{};
+    return ::tcgetattr(watch_, &now) == 0 && SameLine(now, line_);
 }
 
 bool UnitOnPty::PortIsFree() const {

@@ -5,6 +5,8 @@
 // outcome never depends on the machine's speed.
 #pragma once
 
+#include <termios.h>
+
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -12,8 +14,8 @@
 #include <vector>
 
 #include "app/monitor/monitor_link.h"
+#include "platform/serial.h"
 #include "tests/support/temp_dir.h"
-#include "tools/monitor_sim/port_link.h"
 #include "tools/monitor_sim/pty_unit.h"
 
 namespace ys::test {
@@ -47,6 +49,11 @@ public:
     // earlier exchange); returns once the port side holds them.
     void SendStray(const std::vector<std::uint8_t>& bytes);
 
+    // Leaves the port as a terminal program would (9600 baud, canonical, echo), and tells
+    // whether it is still so.
+    void SetTerminalLine();
+    bool LineIsAsSet() const;
+
     // True when the port can be opened exclusively again and carries no exclusive flag: the
     // link closed it properly.
     bool PortIsFree() const;
@@ -62,8 +69,9 @@ private:
     TempDir folder_;
     ScopedEnv env_;
     std::unique_ptr<monitor_unit::PtyUnit> unit_;
-    std::unique_ptr<monitor_unit::PortLink> link_;
+    std::unique_ptr<serial::PortLink> link_;
     int watch_ = -1;  // a second slave descriptor, to see the port's state from outside
+    termios line_{};
     std::int64_t nowNs_ = 0;
     std::uint64_t hostWritten_ = 0;
     int opens_ = 0;

@@ -1,15 +1,11 @@
-#include "tools/monitor_sim/monitor_unit_model.h"
+#include "devices/monitor_unit/unit_model.h"
 
 #include <algorithm>
-#include <charconv>
+#include <optional>
+
+#include "platform/number.h"
 
 namespace ys::monitor_unit {
-
-std::uint8_t FrameChecksum(std::span<const std::uint8_t> bytes) {
-    unsigned sum = 0;
-    for (std::uint8_t b : bytes) sum += b;
-    return static_cast<std::uint8_t>(-sum & 0xFF);
-}
 
 bool ParseFault(std::string_view text, FaultConfig& out) {
     struct Name {
@@ -38,11 +34,9 @@ bool ParseFault(std::string_view text, FaultConfig& out) {
         if (n.name != name) continue;
         FaultConfig f{n.fault, 0};
         if (n.takesK) {
-            auto [p, ec] = std::from_chars(arg.data(), arg.data() + arg.size(), f.k);
-            if (arg.empty() || ec != std::errc() || p != arg.data() + arg.size() || f.k < 0 ||
-                f.k >= static_cast<int>(kBlockCount)) {
-                return false;
-            }
+            const std::optional<int> k = ParseNumber<int>(arg);
+            if (!k || *k < 0 || *k >= static_cast<int>(kBlockCount)) return false;
+            f.k = *k;
         } else if (!arg.empty()) {
             return false;
         }
@@ -159,7 +153,8 @@ std::vector<std::uint8_t> MonitorUnitModel::Receive(std::span<const std::uint8_t
             continue;
         }
         if (pending_.size() < len) break;
-        std::vector<std::uint8_t> frame(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(len));
+        std::vector<std::uint8_t> frame(pending_.begin(),
+                                        pending_.begin() + static_cast<std::ptrdiff_t>(len));
         pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(len));
         OnFrame(frame, out);
     }

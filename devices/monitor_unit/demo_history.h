@@ -3,7 +3,7 @@
 // conditioner, laid into the unit's rings as if it had run since its installation.
 #pragma once
 
-#include "app/monitor/image_encoder.h"
+#include "devices/monitor_unit/history.h"
 
 namespace ys::monitor_unit {
 
@@ -18,6 +18,6 @@ struct DemoSite {
 };
 
 // The same site and day always give the same history.
-monitor::MonitorHistory GenerateDemoHistory(const DemoSite& site);
+MonitorHistory GenerateDemoHistory(const DemoSite& site);
 
 }  // namespace ys::monitor_unit

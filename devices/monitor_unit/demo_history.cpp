@@ -1,4 +1,4 @@
-#include "tools/monitor_sim/demo_history.h"
+#include "devices/monitor_unit/demo_history.h"
 
 #include <algorithm>
 #include <array>
@@ -8,10 +8,6 @@
 
 namespace ys::monitor_unit {
 namespace {
-
-using monitor::ErrorEntry;
-using monitor::GenerationEntry;
-using monitor::kBaseYear;
 
 // Clear-sky-ish yield in kWh per kW and day, January to December, for a site in central Japan;
 // the weather below brings the year to about 1,100 kWh per kW.
@@ -126,9 +122,9 @@ ErrorEntry SampleError(Dice& dice, const Civil& c) {
 }
 
 template <class Entry>
-monitor::Ring<Entry> LastOf(std::vector<Entry> all, int slots) {
-    monitor::Ring<Entry> ring;
-    ring.start = monitor::RingStartAfter(static_cast<long long>(all.size()), slots);
+Ring<Entry> LastOf(std::vector<Entry> all, int slots) {
+    Ring<Entry> ring;
+    ring.start = RingStartAfter(static_cast<long long>(all.size()), slots);
     const std::size_t keep = std::min(all.size(), static_cast<std::size_t>(slots));
     ring.entries.assign(all.end() - static_cast<std::ptrdiff_t>(keep), all.end());
     return ring;
@@ -136,7 +132,7 @@ monitor::Ring<Entry> LastOf(std::vector<Entry> all, int slots) {
 
 }  // namespace
 
-monitor::MonitorHistory GenerateDemoHistory(const DemoSite& site) {
+MonitorHistory GenerateDemoHistory(const DemoSite& site) {
     const long long first = DaysFromCivil(site.installYear, site.installMonth, kInstallDay);
     const long long today = DaysFromCivil(site.todayYear, site.todayMonth, site.todayDay);
     const long long thisMonth = DaysFromCivil(site.todayYear, site.todayMonth, 1);
@@ -175,9 +171,9 @@ monitor::MonitorHistory GenerateDemoHistory(const DemoSite& site) {
         e.extra = {Clamp16(sum.sold), Clamp16(sum.bought), Clamp16(sum.kwh - sum.sold), 0};
         monthEntries.push_back(e);
     }
-    return {LastOf(std::move(errors), monitor::kErrorTable.entries),
-            LastOf(std::move(days), monitor::kDayTable.entries),
-            LastOf(std::move(monthEntries), monitor::kMonthTable.entries)};
+    return {LastOf(std::move(errors), kErrorTable.entries),
+            LastOf(std::move(days), kDayTable.entries),
+            LastOf(std::move(monthEntries), kMonthTable.entries)};
 }
 
 }  // namespace ys::monitor_unit

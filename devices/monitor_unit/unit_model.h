@@ -9,25 +9,10 @@
 #include <string_view>
 #include <vector>
 
+#include "devices/monitor_unit/frames.h"
+#include "devices/monitor_unit/memory_image.h"
+
 namespace ys::monitor_unit {
-
-inline constexpr std::size_t kImageSize = 32768;
-inline constexpr std::size_t kBlockDataSize = 128;
-inline constexpr std::size_t kBlockCount = kImageSize / kBlockDataSize;  // 256
-inline constexpr std::size_t kHeaderFrameSize = 5;
-inline constexpr std::size_t kBlockFrameSize = 133;
-
-// Frames the host sends.
-inline constexpr std::uint8_t kRequestFrame[] = {0x65, 0x00, 0x9B};
-inline constexpr std::uint8_t kAckFrame[] = {0x65, 0x01, 0x06, 0x94};
-inline constexpr std::uint8_t kNakFrame[] = {0x65, 0x01, 0x15, 0x85};
-
-// The two leading bytes of the unit's header and blocks (the host does not interpret them).
-inline constexpr std::uint8_t kHeaderTag[] = {0x65, 0x80};
-inline constexpr std::uint8_t kBlockTag[] = {0x65, 0x81};
-
-// The byte that makes the 8-bit sum of a frame, itself included, zero.
-std::uint8_t FrameChecksum(std::span<const std::uint8_t> bytes);
 
 enum class Fault {
     kNone,
