@@ -47,7 +47,7 @@ void DrawDiagnosisReport(chart::DrawingSurface& surface, const ReportLayout& lay
     surface.RestoreState();
 }
 
-bool PaintDiagnosisReport(QPagedPaintDevice& device, const UserData& data, int verdict) {
+bool PaintDiagnosisReport(QPagedPaintDevice& device, const UserData& data, Verdict verdict) {
     QPainter painter;
     if (!painter.begin(&device)) return false;
     const ReportLayout layout =

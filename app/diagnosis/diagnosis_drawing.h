@@ -20,6 +20,6 @@ void DrawDiagnosisReport(chart::DrawingSurface& surface, const ReportLayout& lay
 
 // Lays the report out on the device's printable area and paints it as one page. False when the
 // device could not be painted on (the printer or the file could not be opened).
-bool PaintDiagnosisReport(QPagedPaintDevice& device, const UserData& data, int verdict);
+bool PaintDiagnosisReport(QPagedPaintDevice& device, const UserData& data, Verdict verdict);
 
 }  // namespace ys

@@ -69,7 +69,7 @@ private:
 
 }  // namespace
 
-ReportLayout LayoutDiagnosisReport(int width, int height, const UserData& data, int verdict) {
+ReportLayout LayoutDiagnosisReport(int width, int height, const UserData& data, Verdict verdict) {
     ReportLayout l;
     const double W = width;
     const double H = height;
@@ -157,7 +157,7 @@ ReportLayout LayoutDiagnosisReport(int width, int height, const UserData& data, 
     b.Text(inner, Trunc(sectionEnd + 1.5 * step), 12, "　" + Utf8(u.shadeText));
 
     // 7. The verdict without the dealer line; nothing before a diagnosis.
-    if (u.detailed != 0 && verdict >= kVerdictGood && verdict <= kVerdictPoor) {
+    if (u.detailed != 0 && verdict != Verdict::kNone) {
         y = Trunc(0.87 * H);
         for (std::string_view line : VerdictTextLines(u, verdict)) {
             b.Text(left, y, 15, std::string(line));

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/app_data.h"
+#include "app/diagnosis/verdict.h"
 
 namespace ys {
 
@@ -44,6 +45,6 @@ inline constexpr const char* kReportDocumentName = "ヘリオミル結果";
 // The name a printed-to-file report is proposed under: "ヘリオミル結果_YYYYMMDD.pdf" (local date).
 std::string ReportFileName(std::int64_t today);
 
-ReportLayout LayoutDiagnosisReport(int width, int height, const UserData& data, int verdict);
+ReportLayout LayoutDiagnosisReport(int width, int height, const UserData& data, Verdict verdict);
 
 }  // namespace ys

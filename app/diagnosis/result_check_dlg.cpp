@@ -191,7 +191,7 @@ void CResultCheckDlg::RunDiagnosis() {
     const DiagnosisResult r = Diagnose(app().data());
     if (r.noData) MessageBox::Info(this, Q(kMsgNoGenerationData));
     verdict_ = r.verdict;
-    if (verdict_ == kVerdictPoor) {
+    if (verdict_ == Verdict::kPoor) {
         hint_->setText(Q(kHintContactSupport));
         next_->show();
     } else {

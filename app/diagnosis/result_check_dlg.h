@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 
+#include "app/diagnosis/verdict.h"
 #include "app/sub_dlg.h"
 
 class QLabel;
@@ -31,7 +32,7 @@ public:
     // "天候との比較": the weather's range and the trend in their own dialog.
     void OnOutlook();
 
-    int verdict() const { return verdict_; }
+    Verdict verdict() const { return verdict_; }
     // The file a report printed to a file is proposed under: the documents folder,
     // "ヘリオミル結果_YYYYMMDD.pdf" with today's date.
     QString ProposedReportFile() const;
@@ -72,7 +73,7 @@ private:
     void PaintGraph(QPainter& painter);
     void PaintVerdict(QPainter& painter);
 
-    int verdict_ = 0;
+    Verdict verdict_ = Verdict::kNone;
     QPixmap chart_;
     GraphArea* graph_ = nullptr;
     VerdictArea* verdictArea_ = nullptr;

@@ -52,31 +52,32 @@ DiagnosisResult Diagnose(const UserData& data) {
     r.noData = false;
     r.ratio = static_cast<double>(r.realSum) / static_cast<double>(r.simSum);
     if (r.ratio >= 1.0) {
-        r.verdict = kVerdictGood;
+        r.verdict = Verdict::kGood;
     } else if (r.ratio >= 0.9) {
-        r.verdict = kVerdictFair;
+        r.verdict = Verdict::kFair;
     } else {
-        r.verdict = kVerdictPoor;
+        r.verdict = Verdict::kPoor;
     }
     return r;
 }
 
-std::vector<std::string_view> VerdictTextLines(const CUserInfo& info, int verdict) {
+std::vector<std::string_view> VerdictTextLines(const CUserInfo& info, Verdict verdict) {
     if (info.detailed == 0) return {kVerdictNotDetailed};
     switch (verdict) {
-        case kVerdictGood:
+        case Verdict::kNone:
+            break;
+        case Verdict::kGood:
             return {std::begin(kGoodLines), std::end(kGoodLines)};
-        case kVerdictFair:
+        case Verdict::kFair:
             return {std::begin(kFairLines), std::end(kFairLines)};
-        case kVerdictPoor:
+        case Verdict::kPoor:
             return {std::begin(kPoorLines), std::end(kPoorLines)};
-        default:
-            return {kVerdictNotRun};
     }
+    return {kVerdictNotRun};
 }
 
-bool VerdictHasDealerLine(const CUserInfo& info, int verdict) {
-    return info.detailed != 0 && (verdict == kVerdictFair || verdict == kVerdictPoor);
+bool VerdictHasDealerLine(const CUserInfo& info, Verdict verdict) {
+    return info.detailed != 0 && (verdict == Verdict::kFair || verdict == Verdict::kPoor);
 }
 
 std::string DealerLine(const CUserInfo& info) {
@@ -84,7 +85,7 @@ std::string DealerLine(const CUserInfo& info) {
            codepage::Cp932ToUtf8Lossy(info.dealerTel);
 }
 
-std::vector<VerdictLine> VerdictAreaLines(const CUserInfo& info, int verdict) {
+std::vector<VerdictLine> VerdictAreaLines(const CUserInfo& info, Verdict verdict) {
     std::vector<VerdictLine> out;
     int y = kFirstLineY;
     for (std::string_view line : VerdictTextLines(info, verdict)) {

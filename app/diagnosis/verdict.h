@@ -11,11 +11,16 @@
 
 namespace ys {
 
-// The page's `verdict`.
-inline constexpr int kVerdictNone = 0;  // not diagnosed, or no data
-inline constexpr int kVerdictGood = 1;  // at or above the simulation
-inline constexpr int kVerdictFair = 2;  // less than 10 % below
-inline constexpr int kVerdictPoor = 3;  // 10 % or more below
+// The page's `verdict`. The numbers are the ones `yieldscope-cli diagnose` prints.
+enum class Verdict : int {
+    kNone = 0,  // not diagnosed, or no data
+    kGood = 1,  // at or above the simulation
+    kFair = 2,  // less than 10 % below
+    kPoor = 3,  // 10 % or more below
+};
+constexpr int VerdictNumber(Verdict verdict) {
+    return static_cast<int>(verdict);
+}
 
 inline constexpr std::string_view kMsgNoGenerationData =
     "発電実績がないため、診断を行うことができません。";
@@ -26,8 +31,8 @@ inline constexpr std::string_view kVerdictNotDetailed =
 inline constexpr std::string_view kVerdictNotRun = "診断未実施";
 
 struct DiagnosisResult {
-    int verdict = kVerdictNone;
-    bool noData = true;  // either sum 0: the user is told, the verdict is 0
+    Verdict verdict = Verdict::kNone;
+    bool noData = true;  // either sum 0: the user is told, there is no verdict
     int months = 0;      // records compared
     std::int64_t realSum = 0;
     std::int64_t simSum = 0;
@@ -45,9 +50,9 @@ DiagnosisResult Diagnose(const UserData& data);
 
 // The verdict text lines (UTF-8) of `verdict`, without the dealer line; "not entered" when the
 // installation details were not entered, whatever the verdict.
-std::vector<std::string_view> VerdictTextLines(const CUserInfo& info, int verdict);
-// Verdicts 2 and 3 end with the dealer line.
-bool VerdictHasDealerLine(const CUserInfo& info, int verdict);
+std::vector<std::string_view> VerdictTextLines(const CUserInfo& info, Verdict verdict);
+// Fair and poor verdicts end with the dealer line.
+bool VerdictHasDealerLine(const CUserInfo& info, Verdict verdict);
 // "販売店：%s　連絡先：%s" with the dealer's name and telephone (UTF-8).
 std::string DealerLine(const CUserInfo& info);
 
@@ -57,6 +62,6 @@ struct VerdictLine {
     int y = 0;
     std::string text;  // UTF-8
 };
-std::vector<VerdictLine> VerdictAreaLines(const CUserInfo& info, int verdict);
+std::vector<VerdictLine> VerdictAreaLines(const CUserInfo& info, Verdict verdict);
 
 }  // namespace ys

@@ -36,7 +36,7 @@ int CmdDiagnose(const Context&, Args args) {
     }
     const DiagnosisResult r = Diagnose(*data);
     // The page diagnoses only installations whose details were entered.
-    const int verdict = data->userInfo.detailed != 0 ? r.verdict : kVerdictNone;
+    const Verdict verdict = data->userInfo.detailed != 0 ? r.verdict : Verdict::kNone;
     char ratio[32] = "-";
     if (!r.noData) {
         auto [end, ec] =
@@ -44,7 +44,7 @@ int CmdDiagnose(const Context&, Args args) {
         (void)ec;
         *end = '\0';
     }
-    std::cout << "verdict: " << verdict << "\n"
+    std::cout << "verdict: " << VerdictNumber(verdict) << "\n"
               << "months: " << r.months << "\n"
               << "real: " << r.realSum << " kWh\n"
               << "simulated: " << r.simSum << " kWh\n"
@@ -57,7 +57,7 @@ int CmdDiagnose(const Context&, Args args) {
         PrintError(std::string(kMsgNoGenerationData));
         return kExitFailure;
     }
-    if (verdict == kVerdictNone) {
+    if (verdict == Verdict::kNone) {
         PrintError(std::string(kVerdictNotDetailed));
         return kExitFailure;
     }

@@ -82,7 +82,7 @@ int CmdReport(const Context&, Args args) {
         return kExitFailure;
     }
     // The verdict the page would show after its diagnosis button.
-    int verdict = kVerdictNone;
+    Verdict verdict = Verdict::kNone;
     if (data->userInfo.detailed != 0) {
         const DiagnosisResult r = Diagnose(*data);
         if (r.noData) PrintError("note: " + std::string(kMsgNoGenerationData));

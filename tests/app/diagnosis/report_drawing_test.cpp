@@ -19,7 +19,7 @@ using chart::RecordingSurface;
 class ReportDrawingTest : public ::testing::Test {
 protected:
     void SetUp() override { test::MakeSampleUser(data, 0.8); }
-    RecordingSurface Draw(int w, int h, int verdict) {
+    RecordingSurface Draw(int w, int h, Verdict verdict) {
         layout = LayoutDiagnosisReport(w, h, data, verdict);
         RecordingSurface s;
         DrawDiagnosisReport(s, layout, data);
@@ -39,7 +39,7 @@ protected:
 };
 
 TEST_F(ReportDrawingTest, FrameFirstThenChartThenTextsAtTheirPositions) {
-    RecordingSurface s = Draw(4960, 7016, kVerdictPoor);
+    RecordingSurface s = Draw(4960, 7016, Verdict::kPoor);
     ASSERT_FALSE(s.ops().empty());
     const DrawOp& frame = s.ops().front();
     EXPECT_EQ(frame.kind, DrawOp::Kind::kRectangle);
@@ -75,7 +75,7 @@ TEST_F(ReportDrawingTest, FrameFirstThenChartThenTextsAtTheirPositions) {
 }
 
 TEST_F(ReportDrawingTest, ChartIsScaledIntoTheFrame) {
-    RecordingSurface s = Draw(4960, 7016, kVerdictPoor);
+    RecordingSurface s = Draw(4960, 7016, Verdict::kPoor);
     const double m = layout.m;
     // The axis unit at virtual (77, 3), right-aligned; the first year label above column 1.
     const DrawOp* unit = s.FindText("(kWh)");
@@ -102,7 +102,7 @@ TEST_F(ReportDrawingTest, ChartIsScaledIntoTheFrame) {
 }
 
 TEST_F(ReportDrawingTest, LandscapeChartFollowsTheHeight) {
-    RecordingSurface s = Draw(7016, 4960, kVerdictGood);
+    RecordingSurface s = Draw(7016, 4960, Verdict::kGood);
     EXPECT_DOUBLE_EQ(layout.m, 0.24 * 4960 / 285);
     const DrawOp* unit = s.FindText("(kWh)");
     ASSERT_NE(unit, nullptr);
@@ -112,13 +112,13 @@ TEST_F(ReportDrawingTest, LandscapeChartFollowsTheHeight) {
 
 TEST_F(ReportDrawingTest, DetailsNotEnteredAndVerdictZeroDrawNoVerdict) {
     data.userInfo.detailed = 0;
-    RecordingSurface s = Draw(4960, 7016, kVerdictPoor);
+    RecordingSurface s = Draw(4960, 7016, Verdict::kPoor);
     EXPECT_NE(s.FindText("詳細条件指定なし"), nullptr);
     EXPECT_EQ(s.FindText("発電量がシミュレーション値を１０％以上下回っております。"), nullptr);
     EXPECT_EQ(s.FindText("太陽電池設置情報の詳細が入力されていないため診断できません。"), nullptr);
 
     data.userInfo.detailed = 1;
-    s = Draw(4960, 7016, kVerdictNone);
+    s = Draw(4960, 7016, Verdict::kNone);
     EXPECT_EQ(s.FindText("診断未実施"), nullptr);
     EXPECT_EQ(ReportTexts(s).back()->text, "　影の影響はほとんどない");
 }
@@ -130,7 +130,7 @@ TEST_F(ReportDrawingTest, PaintsOnAPdfWriter) {
     {
         QPdfWriter writer(&buffer);
         writer.setResolution(600);
-        ASSERT_TRUE(PaintDiagnosisReport(writer, data, kVerdictFair));
+        ASSERT_TRUE(PaintDiagnosisReport(writer, data, Verdict::kFair));
     }
     EXPECT_TRUE(pdf.startsWith("%PDF-"));
     EXPECT_GT(pdf.size(), 10000);  // the embedded fonts and the drawing

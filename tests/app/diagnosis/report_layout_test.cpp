@@ -34,7 +34,7 @@ protected:
 };
 
 TEST_F(ReportLayoutTest, PortraitQuantitiesFollowTheWidth) {
-    ReportLayout l = LayoutDiagnosisReport(kA4W, kA4H, data, kVerdictFair);
+    ReportLayout l = LayoutDiagnosisReport(kA4W, kA4H, data, Verdict::kFair);
     EXPECT_EQ(l.left, 496);
     EXPECT_EQ(l.indent, 99);
     EXPECT_EQ(l.step, 140);
@@ -55,7 +55,7 @@ TEST_F(ReportLayoutTest, PortraitQuantitiesFollowTheWidth) {
 
 TEST_F(ReportLayoutTest, PortraitPositionsOfEveryBlock) {
     data.userInfo.surfaceKw = {2.16, 0.0, 1.32, 0.0};  // surfaces 1 and 3 only
-    ReportLayout l = LayoutDiagnosisReport(kA4W, kA4H, data, kVerdictFair);
+    ReportLayout l = LayoutDiagnosisReport(kA4W, kA4H, data, Verdict::kFair);
     auto at = [&](std::string_view prefix) {
         const ReportText* t = Find(l, prefix);
         EXPECT_NE(t, nullptr) << prefix;
@@ -87,7 +87,7 @@ TEST_F(ReportLayoutTest, TextsOfTheHouseholdAndTheInstallation) {
     data.userInfo.surfaceKw = {0.0, 1.44, 0.0, 0.0};
     data.userInfo.installMonth = 4;
     data.userInfo.capacityKw = 4.5;
-    ReportLayout l = LayoutDiagnosisReport(kA4W, kA4H, data, kVerdictGood);
+    ReportLayout l = LayoutDiagnosisReport(kA4W, kA4H, data, Verdict::kGood);
     std::vector<std::string> texts;
     for (const auto& t : l.texts) texts.push_back(t.text);
     const std::vector<std::string> expected = {
@@ -118,7 +118,7 @@ TEST_F(ReportLayoutTest, TextsOfTheHouseholdAndTheInstallation) {
 }
 
 TEST_F(ReportLayoutTest, RowsLineUpInTheFixedPitchColumns) {
-    ReportLayout l = LayoutDiagnosisReport(kA4W, kA4H, data, kVerdictGood);
+    ReportLayout l = LayoutDiagnosisReport(kA4W, kA4H, data, Verdict::kGood);
     // Every surface row has the same width in half-width columns (CP932 bytes).
     std::vector<std::size_t> widths;
     for (const auto& t : l.texts) {
@@ -134,21 +134,21 @@ TEST_F(ReportLayoutTest, RowsLineUpInTheFixedPitchColumns) {
 
 TEST_F(ReportLayoutTest, WithoutSurfacesTheSectionEndsTwoStepsBelowTheHeader) {
     data.userInfo.surfaceKw = {};
-    ReportLayout l = LayoutDiagnosisReport(kA4W, kA4H, data, kVerdictGood);
+    ReportLayout l = LayoutDiagnosisReport(kA4W, kA4H, data, Verdict::kGood);
     EXPECT_EQ(Count(l, "設置面"), 0);
     EXPECT_EQ(Find(l, "影の影響")->y, 2731 + 280);
 }
 
 TEST_F(ReportLayoutTest, EmptyModelLeavesNoParentheses) {
     data.userInfo.pcModel.clear();
-    ReportLayout l = LayoutDiagnosisReport(kA4W, kA4H, data, kVerdictGood);
+    ReportLayout l = LayoutDiagnosisReport(kA4W, kA4H, data, Verdict::kGood);
     EXPECT_EQ(Find(l, "パワーコンディショナ")->text,
               "パワーコンディショナ ：　ノルベイン パワコン 5.5kW");
 }
 
 TEST_F(ReportLayoutTest, DetailsNotEnteredPrintNoTableAndNoVerdict) {
     data.userInfo.detailed = 0;
-    ReportLayout l = LayoutDiagnosisReport(kA4W, kA4H, data, kVerdictPoor);
+    ReportLayout l = LayoutDiagnosisReport(kA4W, kA4H, data, Verdict::kPoor);
     const ReportText* none = Find(l, "詳細条件指定なし");
     ASSERT_NE(none, nullptr);
     EXPECT_EQ(none->x, 595);
@@ -162,17 +162,17 @@ TEST_F(ReportLayoutTest, DetailsNotEnteredPrintNoTableAndNoVerdict) {
 }
 
 TEST_F(ReportLayoutTest, NoVerdictLinesBeforeADiagnosis) {
-    ReportLayout l = LayoutDiagnosisReport(kA4W, kA4H, data, kVerdictNone);
+    ReportLayout l = LayoutDiagnosisReport(kA4W, kA4H, data, Verdict::kNone);
     EXPECT_EQ(Count(l, "診断未実施"), 0);
     EXPECT_EQ(l.texts.back().text, "　影の影響はほとんどない");
-    l = LayoutDiagnosisReport(kA4W, kA4H, data, kVerdictPoor);
+    l = LayoutDiagnosisReport(kA4W, kA4H, data, Verdict::kPoor);
     EXPECT_EQ(Count(l, "発電量がシミュレーション値を１０％以上下回っております。"), 1);
     EXPECT_EQ(Count(l, "機器異常"), 1);
     EXPECT_EQ(l.texts.back().y, 6103 + 140);
 }
 
 TEST_F(ReportLayoutTest, LandscapeScaleFollowsTheHeightAndKeepsTheChartOnThePage) {
-    ReportLayout l = LayoutDiagnosisReport(kA4H, kA4W, data, kVerdictGood);
+    ReportLayout l = LayoutDiagnosisReport(kA4H, kA4W, data, Verdict::kGood);
     // 0.24 H / 285 = 4.1768, well below 0.8 W / 678 = 8.278: the chart ends at 0.86 H.
     EXPECT_DOUBLE_EQ(l.m, 0.24 * kA4W / 285);
     EXPECT_EQ(l.left, 701);
@@ -197,7 +197,7 @@ TEST_F(ReportLayoutTest, ChartEndsAboveTheVerdictOnEveryPage) {
     };
     for (Page p : {Page{kA4W, kA4H}, Page{5100, 6600}, Page{6600, 5100}, Page{4760, 6814},
                    Page{kA4H, kA4W}, Page{1000, 3000}}) {
-        ReportLayout l = LayoutDiagnosisReport(p.w, p.h, data, kVerdictPoor);
+        ReportLayout l = LayoutDiagnosisReport(p.w, p.h, data, Verdict::kPoor);
         const ReportText* verdict = Find(l, "発電量がシミュレーション値を１０％以上");
         ASSERT_NE(verdict, nullptr);
         EXPECT_LT(l.frameBottom, verdict->y) << p.w << "x" << p.h;
@@ -205,7 +205,7 @@ TEST_F(ReportLayoutTest, ChartEndsAboveTheVerdictOnEveryPage) {
         EXPECT_LT(verdict->y + 2 * l.step, p.h);
     }
     // Letter portrait: the width would allow 6.02, the verdict lines only 5.56.
-    EXPECT_EQ(LayoutDiagnosisReport(5100, 6600, data, kVerdictGood).frameBottom, 5676);
+    EXPECT_EQ(LayoutDiagnosisReport(5100, 6600, data, Verdict::kGood).frameBottom, 5676);
 }
 
 }  // namespace

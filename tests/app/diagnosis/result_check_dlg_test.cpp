@@ -72,7 +72,7 @@ TEST_F(ResultCheckDlgTest, WithASimulationAndDataEverythingIsOn) {
             cyan = shot.pixel(x, y) == qRgb(0, 255, 255);
     }
     EXPECT_TRUE(cyan);
-    EXPECT_EQ(page->verdict(), kVerdictNone);
+    EXPECT_EQ(page->verdict(), Verdict::kNone);
 }
 
 TEST_F(ResultCheckDlgTest, WithoutASimulationPrintAndDiagnosisAreOffAndTheGraphIsEmpty) {
@@ -96,13 +96,13 @@ TEST_F(ResultCheckDlgTest, WithoutMonthsTheGraphIsEmpty) {
 TEST_F(ResultCheckDlgTest, EachVerdictSetsTheHintAndTheNextButton) {
     ShowPage();
     page->RunDiagnosis();
-    EXPECT_EQ(page->verdict(), kVerdictGood);
+    EXPECT_EQ(page->verdict(), Verdict::kGood);
     EXPECT_TRUE(page->hintLine()->text().isEmpty());
     EXPECT_FALSE(NextShown());
 
     test::MakeSampleUser(app.data(), 0.7);
     page->RunDiagnosis();
-    EXPECT_EQ(page->verdict(), kVerdictPoor);
+    EXPECT_EQ(page->verdict(), Verdict::kPoor);
     EXPECT_EQ(page->hintLine()->text(),
               QStringLiteral("購入元と連絡が取れない場合は下のボタンを押してください。"));
     EXPECT_TRUE(NextShown());
@@ -111,7 +111,7 @@ TEST_F(ResultCheckDlgTest, EachVerdictSetsTheHintAndTheNextButton) {
 
     test::MakeSampleUser(app.data(), 0.95);
     page->RunDiagnosis();
-    EXPECT_EQ(page->verdict(), kVerdictFair);
+    EXPECT_EQ(page->verdict(), Verdict::kFair);
     EXPECT_TRUE(page->hintLine()->text().isEmpty());
     EXPECT_FALSE(NextShown());
     EXPECT_TRUE(MessageBox::Shown().empty());
@@ -121,10 +121,10 @@ TEST_F(ResultCheckDlgTest, NoDataShowsTheMessageAndResetsTheVerdict) {
     ShowPage();
     test::MakeSampleUser(app.data(), 0.7);
     page->diagnoseButton()->click();
-    ASSERT_EQ(page->verdict(), kVerdictPoor);
+    ASSERT_EQ(page->verdict(), Verdict::kPoor);
     for (int i = 0; i < app.monthCount; ++i) app.months[i].generation = 0;
     page->diagnoseButton()->click();
-    EXPECT_EQ(page->verdict(), kVerdictNone);
+    EXPECT_EQ(page->verdict(), Verdict::kNone);
     ASSERT_EQ(MessageBox::Shown().size(), 1u);
     EXPECT_EQ(MessageBox::Shown()[0].text,
               QStringLiteral("発電実績がないため、診断を行うことができません。"));
@@ -141,7 +141,7 @@ TEST_F(ResultCheckDlgTest, VerdictAndNextButtonSurviveAPageChange) {
     main->ShowPage(Page::kResultViewer);
     EXPECT_TRUE(page->chartPixmap().isNull());  // released while hidden
     main->ShowPage(Page::kResultCheck);
-    EXPECT_EQ(page->verdict(), kVerdictPoor);
+    EXPECT_EQ(page->verdict(), Verdict::kPoor);
     EXPECT_TRUE(NextShown());
     EXPECT_FALSE(page->hintLine()->text().isEmpty());
     EXPECT_FALSE(page->chartPixmap().isNull());

@@ -27,15 +27,15 @@ TEST(DiagnoseTest, RatioBoundariesAtNinetyAndHundredPercent) {
     EXPECT_EQ(r.realSum, 900);
     EXPECT_EQ(r.simSum, 1000);
     EXPECT_DOUBLE_EQ(r.ratio, 0.9);
-    EXPECT_EQ(r.verdict, kVerdictFair);
+    EXPECT_EQ(r.verdict, Verdict::kFair);
 
     SetMonths(d, 2025, 1, {75, 75, 75, 75, 75, 75, 75, 75, 75, 75, 75, 74});  // 899
-    EXPECT_EQ(Diagnose(d).verdict, kVerdictPoor);
+    EXPECT_EQ(Diagnose(d).verdict, Verdict::kPoor);
 
     SetMonths(d, 2025, 1, {75, 75, 75, 75, 75, 75, 75, 75, 75, 75, 75, 175});  // 1000
     r = Diagnose(d);
     EXPECT_EQ(r.realSum, 1000);
-    EXPECT_EQ(r.verdict, kVerdictGood);
+    EXPECT_EQ(r.verdict, Verdict::kGood);
     EXPECT_FALSE(r.noData);
 }
 
@@ -46,7 +46,7 @@ TEST(DiagnoseTest, GenerationIsReadAsUnsigned) {
     ASSERT_LT(d.months[0].generation, 0);  // as stored
     DiagnosisResult r = Diagnose(d);
     EXPECT_EQ(r.realSum, 40000);
-    EXPECT_EQ(r.verdict, kVerdictGood);
+    EXPECT_EQ(r.verdict, Verdict::kGood);
 }
 
 TEST(DiagnoseTest, ComparesOnlyTheLastTwelveRecords) {
@@ -57,20 +57,20 @@ TEST(DiagnoseTest, ComparesOnlyTheLastTwelveRecords) {
     DiagnosisResult r = Diagnose(d);
     EXPECT_EQ(r.months, 12);
     EXPECT_EQ(r.simSum, 1200);
-    EXPECT_EQ(r.verdict, kVerdictGood);
+    EXPECT_EQ(r.verdict, Verdict::kGood);
 
     SetMonths(d, 2025, 1, {100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 50});
     r = Diagnose(d);
     EXPECT_EQ(r.months, 12);
     EXPECT_EQ(r.realSum, 1150);
-    EXPECT_EQ(r.verdict, kVerdictFair);
+    EXPECT_EQ(r.verdict, Verdict::kFair);
 
     SetMonths(d, 2025, 10, {50, 60, 70});
     r = Diagnose(d);
     EXPECT_EQ(r.months, 3);
     EXPECT_EQ(r.simSum, 300);
     EXPECT_EQ(r.realSum, 180);
-    EXPECT_EQ(r.verdict, kVerdictPoor);
+    EXPECT_EQ(r.verdict, Verdict::kPoor);
 }
 
 TEST(DiagnoseTest, WithoutRealOrSimulatedGenerationThereIsNoVerdict) {
@@ -79,13 +79,13 @@ TEST(DiagnoseTest, WithoutRealOrSimulatedGenerationThereIsNoVerdict) {
     SetMonths(d, 2025, 1, {0, 0, 0, 0});
     DiagnosisResult r = Diagnose(d);
     EXPECT_TRUE(r.noData);
-    EXPECT_EQ(r.verdict, kVerdictNone);
+    EXPECT_EQ(r.verdict, Verdict::kNone);
 
     d.simMonthly.fill(0);
     SetMonths(d, 2025, 1, {300, 300, 300});
     r = Diagnose(d);
     EXPECT_TRUE(r.noData);
-    EXPECT_EQ(r.verdict, kVerdictNone);
+    EXPECT_EQ(r.verdict, Verdict::kNone);
 
     UserData empty;
     empty.simMonthly.fill(100);
@@ -102,7 +102,7 @@ TEST(DiagnoseTest, TwoRecordsOfOneMonthBothCountItsSimulation) {
     DiagnosisResult r = Diagnose(d);
     EXPECT_EQ(r.simSum, 1000);
     EXPECT_EQ(r.realSum, 900);
-    EXPECT_EQ(r.verdict, kVerdictFair);
+    EXPECT_EQ(r.verdict, Verdict::kFair);
 }
 
 TEST(DiagnoseTest, DamagedCountsStayInsideTheTable) {
@@ -126,20 +126,20 @@ TEST(VerdictTextTest, LinesAndPositionsOfTheVerdictArea) {
     u.dealerName = *codepage::Utf8ToCp932("サンプル電設");
     u.dealerTel = "03-9876-5432";
 
-    auto lines = VerdictAreaLines(u, kVerdictNone);
+    auto lines = VerdictAreaLines(u, Verdict::kNone);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].text, "診断未実施");
     EXPECT_EQ(lines[0].x, 8);
     EXPECT_EQ(lines[0].y, 5);
 
-    lines = VerdictAreaLines(u, kVerdictGood);
+    lines = VerdictAreaLines(u, Verdict::kGood);
     EXPECT_EQ(Texts(lines),
               (std::vector<std::string>{
                   "発電量がシミュレーション値を上回っており、システムは正常に稼働して",
                   "いると思われます。今後も定期的に診断を実施されることをお勧めします。"}));
     EXPECT_EQ(lines[1].y, 30);
 
-    lines = VerdictAreaLines(u, kVerdictFair);
+    lines = VerdictAreaLines(u, Verdict::kFair);
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[2].text, "続けるようであれば、購入元の販売店にご相談ください。");
     EXPECT_EQ(lines[2].y, 55);
@@ -147,7 +147,7 @@ TEST(VerdictTextTest, LinesAndPositionsOfTheVerdictArea) {
     EXPECT_EQ(lines[3].x, 20);
     EXPECT_EQ(lines[3].y, 80);
 
-    lines = VerdictAreaLines(u, kVerdictPoor);
+    lines = VerdictAreaLines(u, Verdict::kPoor);
     EXPECT_EQ(Texts(lines),
               (std::vector<std::string>{
                   "発電量がシミュレーション値を１０％以上下回っております。",
@@ -159,7 +159,7 @@ TEST(VerdictTextTest, LinesAndPositionsOfTheVerdictArea) {
 TEST(VerdictTextTest, DetailsNotEnteredOverrideEveryVerdict) {
     CUserInfo u;
     u.detailed = 0;
-    for (int v : {kVerdictNone, kVerdictGood, kVerdictFair, kVerdictPoor}) {
+    for (Verdict v : {Verdict::kNone, Verdict::kGood, Verdict::kFair, Verdict::kPoor}) {
         auto lines = VerdictAreaLines(u, v);
         ASSERT_EQ(lines.size(), 1u);
         EXPECT_EQ(lines[0].text, "太陽電池設置情報の詳細が入力されていないため診断できません。");
