@@ -11,7 +11,7 @@ namespace {
 
 // Clear-sky-ish yield in kWh per kW and day, January to December, for a south-facing roof in
 // Tokyo; with the weather below each month averages what the simulation expects there, about
-// 1,100 kWh per kW a year.
+// 1,050 kWh per kW a year.
 constexpr std::array<double, 12> kDailyYield = {3.14, 3.56, 3.62, 3.98, 3.82, 3.78,
                                                 3.61, 3.40, 3.07, 3.04, 2.92, 2.84};
 // Chance of a rainy day by month (dry winters, the rainy season in June and July, typhoons in
