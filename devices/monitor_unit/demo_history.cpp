@@ -9,13 +9,15 @@
 namespace ys::monitor_unit {
 namespace {
 
-// Clear-sky-ish yield in kWh per kW and day, January to December, for a site in central Japan;
-// the weather below brings the year to about 1,100 kWh per kW.
-constexpr std::array<double, 12> kDailyYield = {3.0, 3.4, 3.6, 3.9, 4.1, 3.4,
-                                                3.7, 4.0, 3.1, 2.9, 2.7, 2.7};
-// Chance of a rainy day by month (the rainy season in June and July, typhoons in September).
-constexpr std::array<double, 12> kRainChance = {0.15, 0.17, 0.2,  0.2, 0.2,  0.45,
-                                                0.32, 0.18, 0.32, 0.2, 0.18, 0.15};
+// Clear-sky-ish yield in kWh per kW and day, January to December, for a south-facing roof in
+// Tokyo; with the weather below each month averages what the simulation expects there, about
+// 1,050 kWh per kW a year.
+constexpr std::array<double, 12> kDailyYield = {3.14, 3.56, 3.62, 3.98, 3.82, 3.78,
+                                                3.61, 3.40, 3.07, 3.04, 2.92, 2.84};
+// Chance of a rainy day by month (dry winters, the rainy season in June and July, typhoons in
+// September, the autumn rains).
+constexpr std::array<double, 12> kRainChance = {0.1, 0.16, 0.24, 0.24, 0.22, 0.36,
+                                                0.3, 0.2,  0.28, 0.26, 0.26, 0.1};
 constexpr double kCloudChance = 0.3;
 constexpr double kDegradationPerYear = 0.005;
 constexpr int kInstallDay = 15;  // the day of the installation month the unit started

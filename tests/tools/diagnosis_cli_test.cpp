@@ -6,7 +6,9 @@
 #include <array>
 #include <cstdio>
 
+#include "app/diagnosis/outlook.h"
 #include "app/user_data_file.h"
+#include "devices/monitor_unit/demo_history.h"
 #include "tests/app/diagnosis/sample_user.h"
 #include "tests/support/temp_dir.h"
 
@@ -105,6 +107,50 @@ UserData OutlookHousehold(double ratio) {
     d.userInfo.pcCode = "QPC-450A";
     d.userInfo.pcEfficiency = 0.955;
     return d;
+}
+
+// The program folder's sample household holds the demo unit's five years, and they look like a
+// real roof in Tokyo: each calendar month averages the expected generation less the slight
+// ageing, a bad or a fine month now and then, no season off the weather's range.
+TEST(SampleHousehold, IsTheDemoUnitsHistoryAndFitsTheWeather) {
+    UserData data;
+    ASSERT_TRUE(DeserializeUserData(ReadFile(test::ProgramDir() + "/samples/demo.sol"), data).ok());
+    const monitor_unit::MonitorHistory unit =
+        monitor_unit::GenerateDemoHistory({.capacityKw = 4.5,
+                                           .installYear = 2020,
+                                           .installMonth = 4,
+                                           .todayYear = 2026,
+                                           .todayMonth = 12,
+                                           .todayDay = 1});
+    ASSERT_EQ(data.monthCount, static_cast<int>(unit.months.entries.size()));
+    for (const auto& e : unit.months.entries)
+        EXPECT_EQ(GetMonthGeneration(data.months.data(), data.monthCount,
+                                     monitor_unit::kBaseYear + e.date.yearOffset, e.date.month),
+                  e.generation)
+            << e.date.yearOffset << "/" << e.date.month;
+
+    const auto range = HouseholdWeatherRange(data.userInfo, test::ProgramDir());
+    ASSERT_TRUE(range.ok()) << range.error();
+    const Outlook outlook = BuildOutlook(data, *range);
+    std::array<double, 12> ratio{};
+    std::array<int, 12> years{};
+    int outside = 0;
+    for (const OutlookMonth& m : outlook.months) {
+        ratio[static_cast<std::size_t>(m.month - 1)] +=
+            static_cast<double>(m.real) / static_cast<double>(m.expected);
+        ++years[static_cast<std::size_t>(m.month - 1)];
+        outside += m.position != Position::kWithin;
+    }
+    for (std::size_t i = 0; i < 12; ++i) {
+        ASSERT_EQ(years[i], 5) << "month " << i + 1;
+        EXPECT_NEAR(ratio[i] / 5, 0.98, 0.035) << "month " << i + 1;  // ~4 years of 0.5 % ageing
+    }
+    EXPECT_LE(outside, 6);
+    EXPECT_EQ(outlook.last12.position, Position::kWithin);
+    ASSERT_TRUE(outlook.trend.has_value());
+    EXPECT_EQ(outlook.trend->pairs, 48);
+    EXPECT_LT(outlook.trend->percentPerYear, 0.0);
+    EXPECT_GT(outlook.trend->percentPerYear, -2.0);
 }
 
 TEST_F(DiagnosisCliTest, OutlookPrintsTheJsonShape) {
