@@ -9,9 +9,13 @@ namespace {
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr std::string_view kUtf16LeBom = "\xFF\xFE";
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
-char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+char FoldAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
 
 // The name inside a "[...]" head, or nullopt when the line is not a section head.
 std::optional<std::string_view> SectionName(std::string_view line) {
@@ -93,7 +97,9 @@ std::string CutCp932(std::string_view s, std::size_t maxBytes) {
     return std::string(s.substr(0, std::min(i, s.size())));
 }
 
-std::string ToUtf8(std::string_view cp932) { return codepage::Cp932ToUtf8Lossy(cp932); }
+std::string ToUtf8(std::string_view cp932) {
+    return codepage::Cp932ToUtf8Lossy(cp932);
+}
 
 }  // namespace
 
@@ -122,6 +128,10 @@ Document Document::Parse(std::string_view bytes) {
         bytes.remove_prefix(3);
     }
     const bool wide = doc.encoding_ == Encoding::kUtf16LeBom;
+    if (wide && bytes.size() % 2 != 0) {
+        doc.oddTail_.assign(bytes.substr(bytes.size() - 1));
+        bytes.remove_suffix(1);
+    }
     const std::size_t unit = wide ? 2 : 1;
     auto isUnit = [&](std::size_t i, char c) {
         return bytes[i] == c && (!wide || (i + 1 < bytes.size() && bytes[i + 1] == '\0'));
@@ -241,6 +251,7 @@ std::string Document::Serialize() const {
             if (wide) out += '\0';
         }
     }
+    out += oddTail_;
     return out;
 }
 

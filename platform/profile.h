@@ -58,6 +58,9 @@ private:
     std::string DefaultEol() const;
 
     std::vector<Line> lines_;
+    // A UTF-16 file of odd length keeps its last byte here, after every line, so that lines
+    // written later stay aligned and the byte itself is not lost.
+    std::string oddTail_;
     Encoding encoding_ = Encoding::kCp932;
     bool exists_ = false;
 };
