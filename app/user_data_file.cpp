@@ -194,8 +194,8 @@ std::optional<RangeProblem> CheckUserData(const UserData& d) {
     c.Int(d.simDone, 0, 1, "simDone", "シミュレーション済み");
     for (std::size_t m = 0; m < d.simMonthly.size(); ++m) {
         // Sums of twelve months must stay far inside 32 bits.
-        c.Int(d.simMonthly[m], -100000000, 100000000, "simMonthly[" + std::to_string(m) + "]",
-              "シミュレーション結果");
+        c.Int(d.simMonthly[m], -kMaxSimulatedMonth, kMaxSimulatedMonth,
+              "simMonthly[" + std::to_string(m) + "]", "シミュレーション結果");
     }
     c.Int(d.errorCount, 0, kMaxErrors, "errorCount", "エラーデータの件数");
     for (std::size_t i = 0; i < d.errors.size(); ++i) {

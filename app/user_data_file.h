@@ -76,6 +76,7 @@ std::optional<RangeProblem> CheckUserData(const UserData& data);
 // Times the tables may hold: local dates of the years 1900 to 9999, with a day to spare.
 inline constexpr std::int64_t kMinStoredTime = -2208988800LL - 86400;
 inline constexpr std::int64_t kMaxStoredTime = 253402300799LL + 86400;
+inline constexpr std::int32_t kMaxSimulatedMonth = 100000000;  // kWh, far inside 32-bit sums
 inline constexpr std::int32_t kMinInstallYear = 1995;
 inline constexpr std::int32_t kMaxInstallYear = 9999;
 

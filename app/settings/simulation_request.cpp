@@ -183,7 +183,16 @@ SimulationResult RunSimulation(CYieldscopeApp& app, const std::function<void()>&
         r.path = resultPath;
         return r;
     }
-    app.simMonthly = ReadSimulationResult(resultPath);
+    const std::array<std::int32_t, 12> months = ReadSimulationResult(resultPath);
+    // The loader refuses a file with such values; they are never stored.
+    for (std::int32_t v : months) {
+        if (v < -kMaxSimulatedMonth || v > kMaxSimulatedMonth) {
+            r.outcome = SimulationOutcome::kResultOutOfRange;
+            r.path = resultPath;
+            return r;
+        }
+    }
+    app.simMonthly = months;
     app.simDone = 1;
     r.outcome = SimulationOutcome::kDone;
     return r;
@@ -196,6 +205,7 @@ std::string SimulationResult::UserTitle() const {
             return {};
         case SimulationOutcome::kEngineFailed:
         case SimulationOutcome::kNoResult:
+        case SimulationOutcome::kResultOutOfRange:
             return "gencalc : エラー";
         default:
             return "エラー";
@@ -230,6 +240,9 @@ std::string SimulationResult::UserMessage() const {
             if (!engineText.empty()) return engineText + "\n\n" + std::string(kResultsKept);
             return FormatMessage("発電量計算プログラムが異常終了しました（終了コード %1）。\n%2",
                                  {std::to_string(engine.exitCode), kResultsKept});
+        case SimulationOutcome::kResultOutOfRange:
+            return FormatMessage("発電量計算の結果が範囲外の値です。\n%1\n%2",
+                                 {path, kResultsKept});
         case SimulationOutcome::kNoResult:
             if (!engineText.empty()) return engineText + "\n\n" + std::string(kResultsKept);
             return FormatMessage("発電量計算の結果ファイルが作成されませんでした。\n%1\n%2",

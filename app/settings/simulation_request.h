@@ -50,8 +50,9 @@ enum class SimulationOutcome {
     kResultNotRemovable,     // an earlier result file is in the way; engine not run
     kUnsafeText,             // a text would change the request's structure; engine not run
     kEngineNotStarted,
-    kEngineFailed,  // non-zero exit code
-    kNoResult,      // ended with 0 but wrote no result file in this run
+    kEngineFailed,      // non-zero exit code
+    kNoResult,          // ended with 0 but wrote no result file in this run
+    kResultOutOfRange,  // a month's value that the user data file could not hold
 };
 
 struct SimulationResult {

@@ -265,6 +265,13 @@ TEST_F(SimulationTest, EngineThatWritesNoResultIsNoSimulation) {
     EXPECT_EQ(r.outcome, SimulationOutcome::kNoResult);
     EXPECT_NE(r.UserMessage().find("結果ファイルが作成されませんでした"), std::string::npos);
     ExpectResultsKept();
+    // A value the user data file could not hold is no result either.
+    constexpr int kAbsurd[12] = {1, 2, 2147483647, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+    GoodEngine(kAbsurd);
+    r = RunSimulation(app);
+    EXPECT_EQ(r.outcome, SimulationOutcome::kResultOutOfRange);
+    EXPECT_NE(r.UserMessage().find("範囲外"), std::string::npos);
+    ExpectResultsKept();
 }
 
 TEST_F(SimulationTest, UnreadableRegionTableRunsNoEngine) {
