@@ -198,17 +198,22 @@ std::optional<RangeProblem> CheckUserData(const UserData& d) {
               "simMonthly[" + std::to_string(m) + "]", "シミュレーション結果");
     }
     c.Int(d.errorCount, 0, kMaxErrors, "errorCount", "エラーデータの件数");
+    // Names are made only for a slot that fails: the tables are checked on every load.
+    auto timeOk = [](std::int64_t t) { return t >= kMinStoredTime && t <= kMaxStoredTime; };
     for (std::size_t i = 0; i < d.errors.size(); ++i) {
+        if (timeOk(d.errors[i].time)) continue;
         c.Int(d.errors[i].time, kMinStoredTime, kMaxStoredTime, Indexed("errors", i, "time"),
               Nth("エラーデータ", i, "日時").c_str());
     }
     c.Int(d.dayCount, 0, kMaxDays, "dayCount", "日別データの件数");
     for (std::size_t i = 0; i < d.days.size(); ++i) {
+        if (timeOk(d.days[i].date)) continue;
         c.Int(d.days[i].date, kMinStoredTime, kMaxStoredTime, Indexed("days", i, "date"),
               Nth("日別データ", i, "日付"));
     }
     c.Int(d.monthCount, 0, kMaxMonths, "monthCount", "月別データの件数");
     for (std::size_t i = 0; i < d.months.size(); ++i) {
+        if (timeOk(d.months[i].date)) continue;
         c.Int(d.months[i].date, kMinStoredTime, kMaxStoredTime, Indexed("months", i, "date"),
               Nth("月別データ", i, "日付"));
     }

@@ -9,6 +9,7 @@ packages=(
   nlohmann-json3-dev libusb-1.0-0-dev
   fonts-ipafont-gothic fonts-ipafont-mincho fontconfig
   xvfb xauth poppler-utils xdg-user-dirs xdg-utils unzip zip
+  clang-14 libclang-rt-14-dev
 )
 
 missing=()
