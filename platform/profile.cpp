@@ -205,6 +205,16 @@ std::string Document::DefaultEol() const {
     return "\r\n";
 }
 
+void Document::EndLine(Line& line) const {
+    // A last line that ends in a lone CR would read as a CRLF line without it once a LF
+    // follows; the CR stays part of the line only when a whole CRLF is added.
+    const std::string_view cr =
+        encoding_ == Encoding::kUtf16LeBom ? std::string_view("\r\0", 2) : std::string_view("\r");
+    const bool endsWithCr = line.raw.size() >= cr.size() &&
+                            std::string_view(line.raw).substr(line.raw.size() - cr.size()) == cr;
+    line.eol = endsWithCr ? "\r\n" : DefaultEol();
+}
+
 Result<Document::Line> Document::MakeLine(std::string text) const {
     auto raw = EncodeLine(text, encoding_);
     if (!raw) return Error{raw.error()};
@@ -227,13 +237,13 @@ Status Document::Set(std::string_view section, std::string_view key, std::string
         while (insertAt > range->head + 1 && TrimBlanks(lines_[insertAt - 1].text).empty()) {
             --insertAt;
         }
-        if (lines_[insertAt - 1].eol.empty()) lines_[insertAt - 1].eol = DefaultEol();
+        if (lines_[insertAt - 1].eol.empty()) EndLine(lines_[insertAt - 1]);
         lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(insertAt), std::move(*keyLine));
         return {};
     }
     auto head = MakeLine("[" + std::string(TrimBlanks(section)) + "]");
     if (!head) return Error{head.error()};
-    if (!lines_.empty() && lines_.back().eol.empty()) lines_.back().eol = DefaultEol();
+    if (!lines_.empty() && lines_.back().eol.empty()) EndLine(lines_.back());
     lines_.push_back(std::move(*head));
     lines_.push_back(std::move(*keyLine));
     return {};

@@ -56,6 +56,8 @@ private:
     std::optional<std::size_t> FindKeyLine(const SectionRange& range, std::string_view key) const;
     Result<Line> MakeLine(std::string text) const;
     std::string DefaultEol() const;
+    // Gives the last line a line end without changing how the line reads.
+    void EndLine(Line& line) const;
 
     std::vector<Line> lines_;
     // A UTF-16 file of odd length keeps its last byte here, after every line, so that lines

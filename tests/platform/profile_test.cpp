@@ -153,6 +153,16 @@ TEST(Profile, AnOddByteAtTheEndOfAUtf16FileNeitherLosesNorMisalignsAWrite) {
     }
 }
 
+TEST(Profile, ALastLineEndingInALoneCrKeepsItsMeaningWhenLinesFollow) {
+    TempDir dir;
+    for (const std::string& head : {std::string("[S\r"), std::string("[S]\r")}) {
+        std::string path = dir.Write("cr.ini", "[T]\nx=1\n" + head);
+        ASSERT_TRUE(WriteString("S", "k", "v", path));
+        EXPECT_EQ(GetString("S", "k", "", 64, path), "v") << head;
+        EXPECT_EQ(GetString("T", "x", "", 64, path), "1");
+    }
+}
+
 TEST(Profile, AValueTheFileCannotHoldIsRefusedAndNothingIsWritten) {
     TempDir dir;
     std::string path = dir.Write("c.ini", "[S]\r\nk=1\r\n");
