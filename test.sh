@@ -12,3 +12,12 @@ for preset in default asan tsan; do
   cmake --build --preset "$preset"
   ctest --preset "$preset"
 done
+# The libFuzzer targets (clang): built, and each run once over its seeds and regression inputs.
+# scripts/fuzz.sh fuzzes them for longer.
+echo "== fuzz"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+for target in build/fuzz/fuzz/fuzz_*; do
+  name=${target##*/fuzz_}
+  "$target" -runs=0 "tests/fuzz/corpus/$name" "tests/fuzz/regression/$name" 2>/dev/null
+done

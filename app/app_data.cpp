@@ -7,22 +7,27 @@
 
 namespace ys {
 
-CYieldscopeApp::CYieldscopeApp() : clock_([] { return static_cast<std::int64_t>(std::time(nullptr)); }) {}
+CYieldscopeApp::CYieldscopeApp()
+    : clock_([] { return static_cast<std::int64_t>(std::time(nullptr)); }) {}
 
-void CYieldscopeApp::RebuildMonthTable() { ys::RebuildMonthTable(*this, Now()); }
+void CYieldscopeApp::RebuildMonthTable() {
+    ys::RebuildMonthTable(*this, Now());
+}
 
 void RebuildMonthTable(UserData& data, std::int64_t today) {
     const LocalDateTime now = ToLocal(today);
-    const int first = data.userInfo.installYear * 12 + data.userInfo.installMonth;
-    const int last = now.year * 12 + (now.month - 1) - 1;
+    // 64-bit: a stored year of any value cannot overflow the month index.
+    const std::int64_t first =
+        std::int64_t{data.userInfo.installYear} * 12 + data.userInfo.installMonth;
+    const std::int64_t last = std::int64_t{now.year} * 12 + (now.month - 1) - 1;
 
     std::vector<CMonthResult> fresh;  // newest first
-    for (int k = last; k >= first && fresh.size() < kMaxMonths; --k) {
+    for (std::int64_t k = last; k >= first && fresh.size() < kMaxMonths; --k) {
         CMonthResult entry;
         // Floor division keeps the month index right for (absurd) negative years too.
-        int year = k >= 0 ? k / 12 : -((-k + 11) / 12);
-        int month0 = k - year * 12;
-        entry.date = MakeLocalTime(year, month0 + 1, 1);
+        const std::int64_t year = k >= 0 ? k / 12 : -((-k + 11) / 12);
+        const int month0 = static_cast<int>(k - year * 12);
+        entry.date = MakeLocalTime(static_cast<int>(year), month0 + 1, 1);
         for (int i = 0; i < data.monthCount && i < kMaxMonths; ++i) {
             LocalDateTime old = ToLocal(data.months[i].date);
             if (old.year == year && old.month == month0 + 1) {

@@ -41,6 +41,9 @@ public:
 
     std::string programDir;
     std::string dataDir;
+    // Set when the default file was refused at start and could not be kept aside: its bytes
+    // must survive, so nothing writes it in this run.
+    bool defaultFileProtected = false;
 
 private:
     Clock clock_;

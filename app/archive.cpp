@@ -13,22 +13,35 @@ CArchive::CArchive() : mode_(Mode::kStore) {}
 
 CArchive::CArchive(std::string_view data) : mode_(Mode::kLoad), in_(data) {}
 
-void CArchive::Put(const void* p, std::size_t n) { out_.append(static_cast<const char*>(p), n); }
+void CArchive::Put(const void* p, std::size_t n) {
+    out_.append(static_cast<const char*>(p), n);
+}
 
 void CArchive::Get(void* p, std::size_t n) {
     if (n > remaining()) {
         throw ArchiveError(ArchiveError::Kind::kEndOfFile, pos_,
-                           "unexpected end of file at byte " + std::to_string(in_.size()));
+                           "unexpected end of file: reading stopped at byte " +
+                               std::to_string(pos_) + " of " + std::to_string(in_.size()));
     }
     std::memcpy(p, in_.data() + pos_, n);
     pos_ += n;
 }
 
-void CArchive::Int8(std::uint8_t& v) { IsStoring() ? Put(&v, 1) : Get(&v, 1); }
-void CArchive::Int16(std::int16_t& v) { IsStoring() ? Put(&v, 2) : Get(&v, 2); }
-void CArchive::Int32(std::int32_t& v) { IsStoring() ? Put(&v, 4) : Get(&v, 4); }
-void CArchive::Int64(std::int64_t& v) { IsStoring() ? Put(&v, 8) : Get(&v, 8); }
-void CArchive::Double(double& v) { IsStoring() ? Put(&v, 8) : Get(&v, 8); }
+void CArchive::Int8(std::uint8_t& v) {
+    IsStoring() ? Put(&v, 1) : Get(&v, 1);
+}
+void CArchive::Int16(std::int16_t& v) {
+    IsStoring() ? Put(&v, 2) : Get(&v, 2);
+}
+void CArchive::Int32(std::int32_t& v) {
+    IsStoring() ? Put(&v, 4) : Get(&v, 4);
+}
+void CArchive::Int64(std::int64_t& v) {
+    IsStoring() ? Put(&v, 8) : Get(&v, 8);
+}
+void CArchive::Double(double& v) {
+    IsStoring() ? Put(&v, 8) : Get(&v, 8);
+}
 
 std::string TextLengthPrefix(std::uint64_t n) {
     std::string p;
@@ -104,9 +117,14 @@ void CArchive::Text(std::string& v) {
     std::string out;
     for (std::size_t i = 0; i + 1 < raw.size(); i += 2) {
         std::size_t len = 2;
-        unsigned unit = static_cast<unsigned char>(raw[i]) |
-                        (static_cast<unsigned char>(raw[i + 1]) << 8);
-        if (unit >= 0xD800 && unit < 0xDC00 && i + 3 < raw.size()) len = 4;
+        unsigned unit =
+            static_cast<unsigned char>(raw[i]) | (static_cast<unsigned char>(raw[i + 1]) << 8);
+        if (unit >= 0xD800 && unit < 0xDC00 && i + 3 < raw.size()) {
+            const unsigned next = static_cast<unsigned char>(raw[i + 2]) |
+                                  (static_cast<unsigned char>(raw[i + 3]) << 8);
+            // Only a low surrogate completes the pair; any other unit is a character of its own.
+            if (next >= 0xDC00 && next < 0xE000) len = 4;
+        }
         auto r = codepage::Utf16LeToCp932(raw.substr(i, len));
         out += r ? *r : std::string("?");
         i += len - 2;

@@ -1,8 +1,12 @@
 #include "app/local_time.h"
 
+#include <limits>
+
 namespace ys {
 
 std::int64_t MakeLocalTime(int year, int month, int day, int hour, int minute, int second) {
+    // A year whose offset from 1900 does not fit the C library's field has no time.
+    if (year < std::numeric_limits<int>::min() + 1900) return -1;
     std::tm tm{};
     tm.tm_year = year - 1900;
     tm.tm_mon = month - 1;

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPushButton>
+#include <cstdio>
 
 #include "app/about_dlg.h"
 #include "app/app_data.h"
@@ -88,9 +89,11 @@ CYieldscopeDlg::CYieldscopeDlg(CYieldscopeApp& app, QWidget* parent, const PageF
 
     BuildButtonColumn();
 
-    // 2. The default user data file (a missing one leaves the defaults); 3. the month table.
-    FileResult r = LoadUserData(app_, std::string());
+    // 2. The default user data file (a missing one leaves the defaults; a refused one is kept
+    // aside before anything can write the default file); 3. the month table.
+    FileResult r = LoadDefaultUserDataAtStart(app_);
     if (r.outcome == FileOutcome::kCorrupt) {
+        ReportRefusedFile(r);
         MessageBox::Error(this, QString::fromStdString(r.UserMessage()));
     }
     app_.RebuildMonthTable();
@@ -203,6 +206,7 @@ void CYieldscopeDlg::LoadUserDataFrom(const QString& path) {
     // A file that cannot be opened is passed over silently; a damaged one changes nothing and
     // is reported, naming the file.
     if (r.outcome == FileOutcome::kCorrupt) {
+        ReportRefusedFile(r);
         MessageBox::Error(this, QString::fromStdString(r.UserMessage()));
     }
     page(Page::kUserInfo)->OnPageChange(0, 0);
@@ -214,8 +218,18 @@ void CYieldscopeDlg::OnAbout() {
     about.exec();
 }
 
+void CYieldscopeDlg::ReportRefusedFile(const FileResult& r) {
+    std::fprintf(stderr, "yieldscope: %s: refused: %s\n", r.path.c_str(), r.technical.c_str());
+}
+
+bool CYieldscopeDlg::CurrentPageLetsGo(int exitFlag) {
+    // The user page commits on leaving; the data entry page asks before typed values are lost.
+    if (current_ != page(Page::kUserInfo) && current_ != page(Page::kResultInput)) return true;
+    return current_->OnPageChange(1, exitFlag) != 0;
+}
+
 void CYieldscopeDlg::OnExit() {
-    if (current_ == page(Page::kUserInfo) && current_->OnPageChange(1, 1) == 0) return;
+    if (!CurrentPageLetsGo(1)) return;
     closing_ = true;
     done(QDialog::Rejected);
 }
@@ -225,7 +239,7 @@ void CYieldscopeDlg::closeEvent(QCloseEvent* event) {
         event->accept();
         return;
     }
-    if (current_ == page(Page::kUserInfo) && current_->OnPageChange(1, 0) == 0) {
+    if (!CurrentPageLetsGo(0)) {
         event->ignore();
         return;
     }

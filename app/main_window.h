@@ -7,7 +7,8 @@
 
 namespace ys {
 class CYieldscopeApp;
-}
+struct FileResult;
+}  // namespace ys
 
 class QPushButton;
 
@@ -65,6 +66,9 @@ private:
     void OnPageButton(Page p, QPushButton* b);
     void OnLoadButton();
     void OnAbout();
+    // Asks the shown page before the program ends; false keeps the window open.
+    bool CurrentPageLetsGo(int exitFlag);
+    void ReportRefusedFile(const FileResult& r);
 
     CYieldscopeApp& app_;
     std::array<CSubDlg*, kPageCount> pages_{};

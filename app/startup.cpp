@@ -8,16 +8,21 @@
 #include "platform/paths.h"
 
 // The resources live in a static library; this reference keeps them linked in.
-static void InitResourcesOutsideNamespace() { Q_INIT_RESOURCE(resources); }
+static void InitResourcesOutsideNamespace() {
+    Q_INIT_RESOURCE(resources);
+}
 
 namespace ys::gui {
 
-void InitResources() { InitResourcesOutsideNamespace(); }
+void InitResources() {
+    InitResourcesOutsideNamespace();
+}
 
-bool PrepareStartup(CYieldscopeApp& app, const std::string& programDir, const std::string& dataDir) {
+bool PrepareStartup(CYieldscopeApp& app, const std::string& programDir,
+                    const std::string& dataDir) {
     app.programDir = programDir;
     app.dataDir = dataDir;
-    paths::MakeDirs(dataDir);
+    paths::MakeDirs(dataDir, paths::kDataDirMode);
     if (auto missing = FindMissingSupportFile(programDir)) {
         MessageBox::Show(nullptr, QString::fromStdString(missing->message), ApplicationName(),
                          MsgButtons::kOk, MsgIcon::kWarning);

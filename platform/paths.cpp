@@ -57,7 +57,7 @@ std::string DocumentsDir() {
     return Join(Home(), "Documents");
 }
 
-bool MakeDirs(const std::string& dir) {
+bool MakeDirs(const std::string& dir, unsigned mode) {
     if (dir.empty()) return false;
     std::string partial;
     std::size_t pos = 0;
@@ -65,7 +65,8 @@ bool MakeDirs(const std::string& dir) {
         pos = dir.find('/', pos + 1);
         partial = dir.substr(0, pos);
         if (partial.empty()) continue;
-        if (::mkdir(partial.c_str(), 0755) != 0 && errno != EEXIST) return false;
+        if (::mkdir(partial.c_str(), static_cast<mode_t>(mode)) != 0 && errno != EEXIST)
+            return false;
     }
     struct stat st {};
     return ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);

@@ -14,8 +14,12 @@ std::string DataDir();
 // The XDG documents folder (from user-dirs.dirs), by default ~/Documents.
 std::string DocumentsDir();
 
-// Creates the folder and its parents; an existing folder is fine. False when it cannot be made.
-bool MakeDirs(const std::string& dir);
+// Creates the folder and its parents, each new one with `mode` (as the umask lets it); an existing
+// folder is fine and keeps its mode. False when it cannot be made.
+bool MakeDirs(const std::string& dir, unsigned mode = 0755);
+
+// The data folder holds a name, an address and a phone number: a new one is for its owner only.
+inline constexpr unsigned kDataDirMode = 0700;
 
 std::string Join(const std::string& dir, const std::string& name);
 

@@ -9,9 +9,13 @@ namespace {
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr std::string_view kUtf16LeBom = "\xFF\xFE";
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
-char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+char FoldAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
 
 // The name inside a "[...]" head, or nullopt when the line is not a section head.
 std::optional<std::string_view> SectionName(std::string_view line) {
@@ -93,7 +97,9 @@ std::string CutCp932(std::string_view s, std::size_t maxBytes) {
     return std::string(s.substr(0, std::min(i, s.size())));
 }
 
-std::string ToUtf8(std::string_view cp932) { return codepage::Cp932ToUtf8Lossy(cp932); }
+std::string ToUtf8(std::string_view cp932) {
+    return codepage::Cp932ToUtf8Lossy(cp932);
+}
 
 }  // namespace
 
@@ -122,6 +128,10 @@ Document Document::Parse(std::string_view bytes) {
         bytes.remove_prefix(3);
     }
     const bool wide = doc.encoding_ == Encoding::kUtf16LeBom;
+    if (wide && bytes.size() % 2 != 0) {
+        doc.oddTail_.assign(bytes.substr(bytes.size() - 1));
+        bytes.remove_suffix(1);
+    }
     const std::size_t unit = wide ? 2 : 1;
     auto isUnit = [&](std::size_t i, char c) {
         return bytes[i] == c && (!wide || (i + 1 < bytes.size() && bytes[i + 1] == '\0'));
@@ -195,6 +205,16 @@ std::string Document::DefaultEol() const {
     return "\r\n";
 }
 
+void Document::EndLine(Line& line) const {
+    // A last line that ends in a lone CR would read as a CRLF line without it once a LF
+    // follows; the CR stays part of the line only when a whole CRLF is added.
+    const std::string_view cr =
+        encoding_ == Encoding::kUtf16LeBom ? std::string_view("\r\0", 2) : std::string_view("\r");
+    const bool endsWithCr = line.raw.size() >= cr.size() &&
+                            std::string_view(line.raw).substr(line.raw.size() - cr.size()) == cr;
+    line.eol = endsWithCr ? "\r\n" : DefaultEol();
+}
+
 Result<Document::Line> Document::MakeLine(std::string text) const {
     auto raw = EncodeLine(text, encoding_);
     if (!raw) return Error{raw.error()};
@@ -217,13 +237,13 @@ Status Document::Set(std::string_view section, std::string_view key, std::string
         while (insertAt > range->head + 1 && TrimBlanks(lines_[insertAt - 1].text).empty()) {
             --insertAt;
         }
-        if (lines_[insertAt - 1].eol.empty()) lines_[insertAt - 1].eol = DefaultEol();
+        if (lines_[insertAt - 1].eol.empty()) EndLine(lines_[insertAt - 1]);
         lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(insertAt), std::move(*keyLine));
         return {};
     }
     auto head = MakeLine("[" + std::string(TrimBlanks(section)) + "]");
     if (!head) return Error{head.error()};
-    if (!lines_.empty() && lines_.back().eol.empty()) lines_.back().eol = DefaultEol();
+    if (!lines_.empty() && lines_.back().eol.empty()) EndLine(lines_.back());
     lines_.push_back(std::move(*head));
     lines_.push_back(std::move(*keyLine));
     return {};
@@ -241,6 +261,7 @@ std::string Document::Serialize() const {
             if (wide) out += '\0';
         }
     }
+    out += oddTail_;
     return out;
 }
 

@@ -56,8 +56,13 @@ private:
     std::optional<std::size_t> FindKeyLine(const SectionRange& range, std::string_view key) const;
     Result<Line> MakeLine(std::string text) const;
     std::string DefaultEol() const;
+    // Gives the last line a line end without changing how the line reads.
+    void EndLine(Line& line) const;
 
     std::vector<Line> lines_;
+    // A UTF-16 file of odd length keeps its last byte here, after every line, so that lines
+    // written later stay aligned and the byte itself is not lost.
+    std::string oddTail_;
     Encoding encoding_ = Encoding::kCp932;
     bool exists_ = false;
 };

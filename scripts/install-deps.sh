@@ -10,6 +10,7 @@ packages=(
   fonts-ipafont-gothic fonts-ipafont-mincho fontconfig
   xvfb xauth poppler-utils xdg-user-dirs xdg-utils unzip zip
   dpkg-dev desktop-file-utils appstream lintian
+  clang-14 libclang-rt-14-dev
 )
 
 missing=()

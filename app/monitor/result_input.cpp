@@ -45,9 +45,12 @@ FieldValue ParseMonthField(std::string_view text) {
 }
 
 std::vector<int> BuildYearList(int installYear, int currentYear) {
-    const int first = currentYear - installYear > 5 ? currentYear - 5 : installYear;
+    // 64-bit, so that no stored year can overflow the difference; never more than six years.
+    const std::int64_t first = std::int64_t{currentYear} - installYear > 5
+                                   ? std::int64_t{currentYear} - 5
+                                   : std::int64_t{installYear};
     std::vector<int> years;
-    for (int y = first; y <= currentYear; ++y) years.push_back(y);
+    for (std::int64_t y = first; y <= currentYear; ++y) years.push_back(static_cast<int>(y));
     return years;
 }
 
@@ -180,8 +183,9 @@ void ResultInput::ChangeYear(YearStep step, int position) {
 }
 
 void ResultInput::CompleteEntry() {
-    // After a refused field the commit goes on with the working copy as it was.
-    (void)StoreYear();
+    // A refused field keeps the focus and nothing is committed: the values are still the user's
+    // to correct, and the button stays enabled.
+    if (!StoreYear()) return;
     const std::string list = ImplausibleMonths(
         std::span(workMonths_.data(), static_cast<std::size_t>(workMonthCount_)), app_.simMonthly);
     if (!list.empty() && !view_.AskYesNo(ImplausibleQuestion(list))) return;

@@ -39,7 +39,26 @@ std::string TrimmedEngineText(std::string text) {
 
 constexpr std::string_view kResultsKept = "発電シミュレーションの結果は更新されていません。";
 
+constexpr std::string_view kLineBreaks{"\r\n\0", 3};
+constexpr std::string_view kLineBreaksAndComma{"\r\n\0,", 4};
+
+bool Holds(std::string_view text, std::string_view chars) {
+    return text.find_first_of(chars) != std::string_view::npos;
+}
+
 }  // namespace
+
+std::string UnsafeRequestText(const CUserInfo& info, const RegionFields& row) {
+    // The code shares its line with the efficiency; the shadow loss is itself a comma list.
+    if (info.detailed == 1 && Holds(info.pcCode, kLineBreaksAndComma)) {
+        return "パワーコンディショナの識別コード";
+    }
+    if (Holds(info.shadeLoss, kLineBreaks)) return "影の影響の損失率";
+    for (const std::string& field : row) {
+        if (Holds(field, kLineBreaksAndComma)) return "地域データ";
+    }
+    return {};
+}
 
 bool SimulationPreconditionMet(const CUserInfo& info) {
     return info.regionNo != 0 && info.capacityKw != 0.0;
@@ -121,8 +140,16 @@ SimulationResult RunSimulation(CYieldscopeApp& app, const std::function<void()>&
 
     const std::string requestPath = paths::Join(app.dataDir, std::string(kRequestFile));
     const std::string resultPath = paths::Join(app.dataDir, std::string(kResultFile));
+    // Refused rather than escaped: the engine's files have no escape, and an ordinary request
+    // must keep its bytes.
+    if (std::string unsafe = UnsafeRequestText(info, *row); !unsafe.empty()) {
+        r.outcome = SimulationOutcome::kUnsafeText;
+        r.path = requestPath;
+        r.detail = std::move(unsafe);
+        return r;
+    }
     files::WriteOutcome w =
-        files::WriteFileAtomically(requestPath, BuildSimulationRequest(info, *row));
+        files::WriteFileAtomically(requestPath, BuildSimulationRequest(info, *row), 0600);
     if (!w.ok()) {
         r.outcome = SimulationOutcome::kRequestUnwritable;
         r.path = requestPath;
@@ -156,7 +183,16 @@ SimulationResult RunSimulation(CYieldscopeApp& app, const std::function<void()>&
         r.path = resultPath;
         return r;
     }
-    app.simMonthly = ReadSimulationResult(resultPath);
+    const std::array<std::int32_t, 12> months = ReadSimulationResult(resultPath);
+    // The loader refuses a file with such values; they are never stored.
+    for (std::int32_t v : months) {
+        if (v < -kMaxSimulatedMonth || v > kMaxSimulatedMonth) {
+            r.outcome = SimulationOutcome::kResultOutOfRange;
+            r.path = resultPath;
+            return r;
+        }
+    }
+    app.simMonthly = months;
     app.simDone = 1;
     r.outcome = SimulationOutcome::kDone;
     return r;
@@ -169,6 +205,7 @@ std::string SimulationResult::UserTitle() const {
             return {};
         case SimulationOutcome::kEngineFailed:
         case SimulationOutcome::kNoResult:
+        case SimulationOutcome::kResultOutOfRange:
             return "gencalc : エラー";
         default:
             return "エラー";
@@ -191,6 +228,11 @@ std::string SimulationResult::UserMessage() const {
             return FormatMessage(
                 "以前のシミュレーション結果ファイルを削除できません。\n%1\n(%2)\n%3",
                 {path, detail, kResultsKept});
+        case SimulationOutcome::kUnsafeText:
+            return FormatMessage(
+                "%1に使用できない文字（改行など）が含まれているため、発電シミュレーションを"
+                "実行できません。\n%2",
+                {detail, kResultsKept});
         case SimulationOutcome::kEngineNotStarted:
             return FormatMessage("発電量計算プログラムを起動できません。\n%1\n(%2)\n%3",
                                  {path, detail, kResultsKept});
@@ -198,6 +240,9 @@ std::string SimulationResult::UserMessage() const {
             if (!engineText.empty()) return engineText + "\n\n" + std::string(kResultsKept);
             return FormatMessage("発電量計算プログラムが異常終了しました（終了コード %1）。\n%2",
                                  {std::to_string(engine.exitCode), kResultsKept});
+        case SimulationOutcome::kResultOutOfRange:
+            return FormatMessage("発電量計算の結果が範囲外の値です。\n%1\n%2",
+                                 {path, kResultsKept});
         case SimulationOutcome::kNoResult:
             if (!engineText.empty()) return engineText + "\n\n" + std::string(kResultsKept);
             return FormatMessage("発電量計算の結果ファイルが作成されませんでした。\n%1\n%2",

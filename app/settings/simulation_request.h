@@ -27,6 +27,11 @@ inline constexpr double kDefaultPcEfficiency = 0.945;
 // A region must be chosen and the capacity must not be 0, else nothing is run at all.
 bool SimulationPreconditionMet(const CUserInfo& info);
 
+// The first text that cannot go into the request as it is, because the engine would read part of
+// it as structure (a line break or NUL anywhere, a comma where it separates values); its label
+// for the user (Japanese), or empty when every text is safe.
+std::string UnsafeRequestText(const CUserInfo& info, const RegionFields& row);
+
 // The request file content: CP932 text with CRLF line ends.
 std::string BuildSimulationRequest(const CUserInfo& info, const RegionFields& row);
 
@@ -43,9 +48,11 @@ enum class SimulationOutcome {
     kRegionTableUnreadable,  // engine not run
     kRequestUnwritable,      // engine not run
     kResultNotRemovable,     // an earlier result file is in the way; engine not run
+    kUnsafeText,             // a text would change the request's structure; engine not run
     kEngineNotStarted,
-    kEngineFailed,  // non-zero exit code
-    kNoResult,      // ended with 0 but wrote no result file in this run
+    kEngineFailed,      // non-zero exit code
+    kNoResult,          // ended with 0 but wrote no result file in this run
+    kResultOutOfRange,  // a month's value that the user data file could not hold
 };
 
 struct SimulationResult {

@@ -210,7 +210,7 @@ void CUserInfDlg::BuildControls() {
         digits_[i] = new QLineEdit(this);
         Place(digits_[i], digitX[i], 78, 11, 12);
         digits_[i]->setAlignment(Qt::AlignCenter);
-        digitsOnly(digits_[i], 0);
+        digitsOnly(digits_[i], 1);  // one digit per box, as laid out
     }
     AddLabel(this, QStringLiteral("．"), du.Rect(285, 78, 7, 12), Qt::AlignCenter);
     label(QStringLiteral("ｋW"), 318, 78, 16);

@@ -152,8 +152,8 @@ TEST(UserDataFile, TheMarkerIsIgnoredOnLoading) {
 TEST(UserDataFile, CountsOutsideTheCapacitiesRejectTheFile) {
     UserData d;
     const std::size_t u = 209;
-    for (auto [offset, value] : {std::pair{56 + u, 51}, {56 + u, -1}, {560 + u, 401},
-                                 {9764 + u, 61}, {9764 + u, -5}}) {
+    for (auto [offset, value] :
+         {std::pair{56 + u, 51}, {56 + u, -1}, {560 + u, 401}, {9764 + u, 61}, {9764 + u, -5}}) {
         std::string b = SerializeUserData(d);
         std::memcpy(b.data() + offset, &value, 4);
         UserData target;
@@ -187,7 +187,7 @@ TEST(UserDataFile, ALengthPrefixLargerThanTheFileIsCorrupt) {
     UserData target;
     FileResult r = DeserializeUserData(b, target);
     EXPECT_EQ(r.outcome, FileOutcome::kCorrupt);
-    EXPECT_NE(r.detail.find("past the end"), std::string::npos) << r.detail;
+    EXPECT_NE(r.technical.find("past the end"), std::string::npos) << r.technical;
 }
 
 class UserDataFileOnDisk : public ::testing::Test {

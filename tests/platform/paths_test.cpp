@@ -1,6 +1,7 @@
 #include "platform/paths.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -42,6 +43,14 @@ TEST(Paths, MakeDirsCreatesParentsAndAcceptsExisting) {
     EXPECT_TRUE(std::filesystem::is_directory(deep));
     dir.Write("file", "x");
     EXPECT_FALSE(MakeDirs(dir.File("file") + "/sub"));
+
+    const mode_t old = ::umask(022);
+    const std::string data = dir.path() + "/share/Norvane";
+    EXPECT_TRUE(MakeDirs(data, kDataDirMode));
+    ::umask(old);
+    struct stat st {};
+    ASSERT_EQ(::stat(data.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
 }
 
 TEST(Paths, ProgramDirIsTheExecutablesFolder) {

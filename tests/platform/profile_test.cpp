@@ -11,7 +11,9 @@ namespace {
 using test::ReadFile;
 using test::TempDir;
 
-std::string Cp(std::string_view utf8) { return *codepage::Utf8ToCp932(utf8); }
+std::string Cp(std::string_view utf8) {
+    return *codepage::Utf8ToCp932(utf8);
+}
 
 TEST(Profile, ReadingFollowsTheProfileRules) {
     Document doc = Document::Parse(
@@ -89,8 +91,7 @@ TEST(Profile, Integers) {
 
 TEST(Profile, WritingReplacesInPlaceAndKeepsEveryOtherLine) {
     TempDir dir;
-    const std::string original =
-        "; header\r\n[A]\r\nKey = old\r\nother=1\r\n\r\n[B]\r\nx=2\r\n";
+    const std::string original = "; header\r\n[A]\r\nKey = old\r\nother=1\r\n\r\n[B]\r\nx=2\r\n";
     std::string path = dir.Write("w.ini", original);
     ASSERT_TRUE(WriteString("a", "key", "new", path));
     EXPECT_EQ(ReadFile(path), "; header\r\n[A]\r\nkey=new\r\nother=1\r\n\r\n[B]\r\nx=2\r\n");
@@ -100,8 +101,9 @@ TEST(Profile, WritingReplacesInPlaceAndKeepsEveryOtherLine) {
               "; header\r\n[A]\r\nkey=new\r\nother=1\r\nadded=3\r\n\r\n[B]\r\nx=2\r\n");
     // A new section goes at the end.
     ASSERT_TRUE(WriteString("C", "y", "4", path));
-    EXPECT_EQ(ReadFile(path), "; header\r\n[A]\r\nkey=new\r\nother=1\r\nadded=3\r\n\r\n[B]\r\nx=2\r\n"
-                              "[C]\r\ny=4\r\n");
+    EXPECT_EQ(ReadFile(path),
+              "; header\r\n[A]\r\nkey=new\r\nother=1\r\nadded=3\r\n\r\n[B]\r\nx=2\r\n"
+              "[C]\r\ny=4\r\n");
 }
 
 TEST(Profile, WritingKeepsLineEndsAndTheLastLineWithoutOne) {
@@ -118,8 +120,8 @@ TEST(Profile, ANewFileIsCp932WithCrLf) {
     std::string path = dir.File("new.ini");
     ASSERT_TRUE(WriteString("INFO", "POWER_CON1", "異方位なし", path));
     ASSERT_TRUE(WriteString("MONTHLY_RESULT", "1M", "123", path));
-    EXPECT_EQ(ReadFile(path), "[INFO]\r\nPOWER_CON1=" + Cp("異方位なし") +
-                                  "\r\n[MONTHLY_RESULT]\r\n1M=123\r\n");
+    EXPECT_EQ(ReadFile(path),
+              "[INFO]\r\nPOWER_CON1=" + Cp("異方位なし") + "\r\n[MONTHLY_RESULT]\r\n1M=123\r\n");
     EXPECT_EQ(GetString("info", "power_con1", "", 256, path), "異方位なし");
     EXPECT_EQ(GetStringA("info", "power_con1", "", 256, path), Cp("異方位なし"));
 }
@@ -130,12 +132,35 @@ TEST(Profile, UnicodeFilesAreReadAndWrittenInTheirEncoding) {
     std::string path16 = dir.Write("w16.ini", "\xFF\xFE" + *wide);
     EXPECT_EQ(GetString("S", "name", "", 64, path16), "太陽");
     ASSERT_TRUE(WriteString("S", "more", "電池", path16));
-    EXPECT_EQ(ReadFile(path16), "\xFF\xFE" + *codepage::Utf8ToUtf16Le("[S]\r\nname=太陽\r\nmore=電池\r\n"));
+    EXPECT_EQ(ReadFile(path16),
+              "\xFF\xFE" + *codepage::Utf8ToUtf16Le("[S]\r\nname=太陽\r\nmore=電池\r\n"));
 
     std::string path8 = dir.Write("w8.ini", "\xEF\xBB\xBF[S]\nname=太陽\n");
     EXPECT_EQ(GetString("S", "name", "", 64, path8), "太陽");
     ASSERT_TRUE(WriteString("S", "name", "月", path8));
     EXPECT_EQ(ReadFile(path8), "\xEF\xBB\xBF[S]\nname=月\n");
+}
+
+TEST(Profile, AnOddByteAtTheEndOfAUtf16FileNeitherLosesNorMisalignsAWrite) {
+    TempDir dir;
+    const std::string body = "\xFF\xFE" + *codepage::Utf8ToUtf16Le("[S]\r\nname=太陽\r\n");
+    for (const char* section : {"S", "New"}) {
+        std::string path = dir.Write("odd16.ini", body + "\x7F");
+        ASSERT_TRUE(WriteString(section, "more", "電池", path));
+        EXPECT_EQ(GetString(section, "more", "", 64, path), "電池") << section;
+        EXPECT_EQ(GetString("S", "name", "", 64, path), "太陽");
+        EXPECT_EQ(ReadFile(path).back(), '\x7F');  // the odd byte is kept
+    }
+}
+
+TEST(Profile, ALastLineEndingInALoneCrKeepsItsMeaningWhenLinesFollow) {
+    TempDir dir;
+    for (const std::string& head : {std::string("[S\r"), std::string("[S]\r")}) {
+        std::string path = dir.Write("cr.ini", "[T]\nx=1\n" + head);
+        ASSERT_TRUE(WriteString("S", "k", "v", path));
+        EXPECT_EQ(GetString("S", "k", "", 64, path), "v") << head;
+        EXPECT_EQ(GetString("T", "x", "", 64, path), "1");
+    }
 }
 
 TEST(Profile, AValueTheFileCannotHoldIsRefusedAndNothingIsWritten) {

@@ -1,7 +1,8 @@
 // yieldscope-cli as a user runs it: exit codes, stdout and one-line errors on stderr.
 #include <gtest/gtest.h>
-
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdio>
@@ -77,9 +78,57 @@ TEST(CliProcess, ErrorsAreOneLineAndANonZeroExit) {
         CliRun r = RunCli(c.args, dir);
         EXPECT_EQ(r.code, c.code) << c.args;
         EXPECT_NE(r.err.find(c.text), std::string::npos) << c.args << ": " << r.err;
-        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), c.args.empty() ? usageLines : 1) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), c.args.empty() ? usageLines : 1)
+            << r.err;
     }
     EXPECT_EQ(ReadFile(existing), "previous");
+}
+
+TEST(CliProcess, BuildRefusesNumbersAndDatesOutsideTheirFieldNamingTheKey) {
+    TempDir dir;
+    const std::string out = dir.Write("out.sol", "previous");
+    struct Case {
+        const char* json;
+        const char* key;
+    };
+    const Case cases[] = {
+        {R"({"userInfo":{"capacityKw":1e400}})", "userInfo.capacityKw"},
+        {R"({"simMonthly":[1,2,1e999]})", "simMonthly[2]"},
+        {R"({"userInfo":{"capacityKw":1.2.3}})", "userInfo.capacityKw"},
+        {R"({"userInfo":{"capacityKw":250}})", "userInfo.capacityKw"},
+        {R"({"userInfo":{"installYear":-2147483648}})", "userInfo.installYear"},
+        {R"({"days":[{"date":{"local":"2024-13-45"}}]})", "days[0].date.local"},
+        {R"({"days":[{"date":{"local":"2024-01-01junk"}}]})", "days[0].date.local"},
+        {R"({"days":[{"date":{"local":"-2147483648-01-01"}}]})", "days[0].date.local"},
+        {R"({"months":[{},{"date":{"seconds":9223372036854775807}}]})", "months[1].date"},
+        {R"({"errors":[{"time":{"local":"2024-02-30 10:00:00"}}]})", "errors[0].time.local"},
+    };
+    for (const Case& c : cases) {
+        const std::string json = dir.Write("in.json", c.json);
+        CliRun r = RunCli("build " + json + " " + out, dir);
+        EXPECT_EQ(r.code, 1) << c.json << ": " << r.err;
+        EXPECT_NE(r.err.find(c.key), std::string::npos) << c.json << ": " << r.err;
+        EXPECT_EQ(ReadFile(out), "previous");
+    }
+    // A valid date still builds.
+    const std::string good =
+        dir.Write("good.json", R"({"days":[{"date":{"local":"2024-02-29"}}]})");
+    EXPECT_EQ(RunCli("build " + good + " " + out, dir).code, 0);
+}
+
+TEST(CliProcess, DumpReadsOnlyWhatCanBeAUserDataFile) {
+    TempDir dir;
+    const std::string fifo = dir.File("fifo.sol");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string sparse = dir.Write("sparse.sol", "");
+    ASSERT_EQ(::truncate(sparse.c_str(), 3LL << 30), 0);
+    for (const auto& [path, text] : {std::pair{fifo, "not a regular file"},
+                                     {sparse, "larger than a user data file can be"},
+                                     {dir.path(), "not a regular file"}}) {
+        CliRun r = RunCli("dump " + path, dir);
+        EXPECT_EQ(r.code, 1) << path;
+        EXPECT_NE(r.err.find(text), std::string::npos) << r.err;
+    }
 }
 
 }  // namespace

@@ -17,7 +17,7 @@ UserData Sample() {
     d.userInfo.name = *codepage::Utf8ToCp932("山田 太郎");
     d.userInfo.address = "\x87\x54\xFA\x4A";  // NEC and IBM forms of "Ⅰ": do not survive UTF-8
     d.userInfo.capacityKw = 12.339999999999;
-    d.userInfo.pcEfficiency = std::numeric_limits<double>::quiet_NaN();
+    d.userInfo.pcEfficiency = 0.945;
     d.userInfo.azimuth = {-22.5, 0.1, 1e-300, -0.0};
     d.simDone = 1;
     d.simMonthly = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, -12};
@@ -52,7 +52,16 @@ TEST(UserDataJson, TextsTimesAndUnsignedGenerationsAreReadable) {
     EXPECT_NE(json.find("\"local\": \"2011-05-03 14:05:00\""), std::string::npos);
     EXPECT_NE(json.find("\"generation\": 40000"), std::string::npos);
     EXPECT_NE(json.find("\"generation\": 65535"), std::string::npos);
-    EXPECT_NE(json.find("float64_hex"), std::string::npos);  // the NaN
+}
+
+TEST(UserDataJson, ANumberThatIsNoNumberIsRefusedByItsKey) {
+    UserData d = Sample();
+    d.userInfo.pcEfficiency = std::numeric_limits<double>::quiet_NaN();
+    const std::string json = UserDataToJson(d, 1);
+    EXPECT_NE(json.find("float64_hex"), std::string::npos);
+    auto parsed = UserDataFromJson(json);
+    ASSERT_FALSE(parsed);
+    EXPECT_NE(parsed.error().find("userInfo.pcEfficiency"), std::string::npos) << parsed.error();
 }
 
 TEST(UserDataJson, AShortScriptFileTakesDefaultsAndLocalTimes) {

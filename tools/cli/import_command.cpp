@@ -115,7 +115,7 @@ int CmdImport(const Context& ctx, Args args) {
                                                                : loaded.UserMessage()));
         return kExitFailure;
     }
-    if (file.empty() && !paths::MakeDirs(app.dataDir)) {
+    if (file.empty() && !paths::MakeDirs(app.dataDir, paths::kDataDirMode)) {
         PrintError(app.dataDir + ": cannot create the data folder");
         return kExitFailure;
     }

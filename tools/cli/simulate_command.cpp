@@ -36,7 +36,7 @@ int CmdSimulate(const Context& ctx, Args args) {
     CYieldscopeApp app;
     app.programDir = ctx.programDir;
     app.dataDir = ctx.dataDir;
-    paths::MakeDirs(app.dataDir);
+    paths::MakeDirs(app.dataDir, paths::kDataDirMode);
     const std::string path = ResolveUserDataPath(app, args.empty() ? std::string() : args[0]);
 
     FileResult loaded = LoadUserData(app, path);

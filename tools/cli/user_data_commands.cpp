@@ -15,19 +15,31 @@ int CmdDump(const Context&, Args args) {
         return kExitUsage;
     }
     const std::string& path = args[0];
-    auto bytes = files::ReadWholeFile(path);
-    if (!bytes) {
-        PrintError(path + ": cannot open: " + bytes.error());
-        return kExitFailure;
+    // Only what can be a user data file is read: no FIFO, device or folder, nothing larger.
+    files::ReadOutcome in = files::ReadRegularFile(path, kMaxUserDataFileBytes);
+    switch (in.failure) {
+        case files::ReadFailure::kNone:
+            break;
+        case files::ReadFailure::kNotRegular:
+            PrintError(path + ": not a regular file");
+            return kExitFailure;
+        case files::ReadFailure::kTooLarge:
+            PrintError(path + ": " + std::to_string(in.size) +
+                       " bytes is larger than a user data file can be (" +
+                       std::to_string(kMaxUserDataFileBytes) + ")");
+            return kExitFailure;
+        default:
+            PrintError(path + ": cannot open: " + in.message);
+            return kExitFailure;
     }
     UserData data;
-    FileResult r = DeserializeUserData(*bytes, data);
+    FileResult r = DeserializeUserData(in.bytes, data);
     if (!r.ok()) {
-        PrintError(path + ": not a valid user data file: " + r.detail);
+        PrintError(path + ": not a valid user data file: " + r.technical);
         return kExitFailure;
     }
     std::int32_t marker = 0;
-    std::memcpy(&marker, bytes->data(), sizeof marker);
+    std::memcpy(&marker, in.bytes.data(), sizeof marker);
     std::cout << UserDataToJson(data, marker);
     std::cout.flush();
     return std::cout ? kExitOk : kExitFailure;
@@ -38,19 +50,24 @@ int CmdBuild(const Context&, Args args) {
         PrintError("usage: yieldscope-cli build FILE.json OUT.sol");
         return kExitUsage;
     }
-    auto text = files::ReadWholeFile(args[0]);
-    if (!text) {
-        PrintError(args[0] + ": cannot open: " + text.error());
+    // Generous for escaped texts, but bounded: the whole document is held in memory.
+    constexpr std::uint64_t kMaxJsonBytes = 64ull << 20;
+    files::ReadOutcome text = files::ReadRegularFile(args[0], kMaxJsonBytes);
+    if (!text.ok()) {
+        PrintError(args[0] + ": cannot read: " +
+                   (text.failure == files::ReadFailure::kNotRegular
+                        ? std::string("not a regular file")
+                        : text.message));
         return kExitFailure;
     }
-    auto parsed = UserDataFromJson(*text);
+    auto parsed = UserDataFromJson(text.bytes);
     if (!parsed) {
         PrintError(args[0] + ": " + parsed.error());
         return kExitFailure;
     }
     std::string bytes = SerializeUserData(parsed->data);
     std::memcpy(bytes.data(), &parsed->marker, sizeof parsed->marker);
-    files::WriteOutcome w = files::WriteFileAtomically(args[1], bytes);
+    files::WriteOutcome w = files::WriteFileAtomically(args[1], bytes, 0600);
     if (!w.ok()) {
         PrintError(args[1] + ": cannot write: " + w.message);
         return kExitFailure;

@@ -1,13 +1,16 @@
 #include "tools/cli/user_data_json.h"
 
 #include <bit>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <vector>
 
 #include "app/local_time.h"
+#include "app/user_data_file.h"
 #include "platform/codepage.h"
 
 namespace ys::cli {
@@ -75,6 +78,120 @@ ordered_json GenerationToJson(const CGenerationRecord& r, const std::uint8_t* fl
 }
 
 // ---- reading ----
+
+// Builds the document and keeps the path of the value being read, so that a number the parser
+// refuses (too big for a double, malformed) is reported with its key.
+class PathTrackingParser {
+public:
+    using Dom = nlohmann::detail::json_sax_dom_parser<ordered_json>;
+
+    explicit PathTrackingParser(ordered_json& root) : dom_(root, false) {}
+
+    bool null() { return Value(dom_.null()); }
+    bool boolean(bool v) { return Value(dom_.boolean(v)); }
+    bool number_integer(ordered_json::number_integer_t v) { return Value(dom_.number_integer(v)); }
+    bool number_unsigned(ordered_json::number_unsigned_t v) {
+        return Value(dom_.number_unsigned(v));
+    }
+    bool number_float(ordered_json::number_float_t v, const std::string& s) {
+        return Value(dom_.number_float(v, s));
+    }
+    bool string(std::string& v) { return Value(dom_.string(v)); }
+    bool binary(ordered_json::binary_t& v) { return Value(dom_.binary(v)); }
+    bool start_object(std::size_t n) {
+        frames_.push_back({false, 0, {}});
+        return dom_.start_object(n);
+    }
+    bool key(std::string& k) {
+        frames_.back().key = k;
+        return dom_.key(k);
+    }
+    bool end_object() {
+        frames_.pop_back();
+        return Value(dom_.end_object());
+    }
+    bool start_array(std::size_t n) {
+        frames_.push_back({true, 0, {}});
+        return dom_.start_array(n);
+    }
+    bool end_array() {
+        frames_.pop_back();
+        return Value(dom_.end_array());
+    }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& e) {
+        const std::string where = Path();
+        error_ = (where.empty() ? std::string("not valid JSON") : where) + ": " + e.what();
+        return false;
+    }
+
+    const std::string& error() const { return error_; }
+
+private:
+    struct Frame {
+        bool array;
+        std::size_t index;
+        std::string key;
+    };
+
+    bool Value(bool ok) {
+        if (!frames_.empty() && frames_.back().array) ++frames_.back().index;
+        return ok;
+    }
+    std::string Path() const {
+        std::string out;
+        for (const Frame& f : frames_) {
+            if (f.array) {
+                out += "[" + std::to_string(f.index) + "]";
+            } else if (!f.key.empty()) {
+                out += (out.empty() ? "" : ".") + f.key;
+            }
+        }
+        return out;
+    }
+
+    Dom dom_;
+    std::vector<Frame> frames_;
+    std::string error_;
+};
+
+// A whole decimal field of exactly `digits` digits.
+std::optional<int> Digits(std::string_view text, std::size_t digits) {
+    if (text.size() != digits) return std::nullopt;
+    int v = 0;
+    auto r = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (r.ec != std::errc() || r.ptr != text.data() + text.size() || text.front() == '-' ||
+        text.front() == '+') {
+        return std::nullopt;
+    }
+    return v;
+}
+
+// "YYYY-MM-DD" or "YYYY-MM-DD HH:MM:SS", a real calendar date and time, nothing after it.
+std::optional<std::int64_t> ParseLocalStamp(std::string_view text) {
+    if (text.size() != 10 && text.size() != 19) return std::nullopt;
+    if (text[4] != '-' || text[7] != '-') return std::nullopt;
+    auto y = Digits(text.substr(0, 4), 4), mo = Digits(text.substr(5, 2), 2),
+         d = Digits(text.substr(8, 2), 2);
+    std::optional<int> h = 0, mi = 0, sec = 0;
+    if (text.size() == 19) {
+        if (text[10] != ' ' || text[13] != ':' || text[16] != ':') return std::nullopt;
+        h = Digits(text.substr(11, 2), 2);
+        mi = Digits(text.substr(14, 2), 2);
+        sec = Digits(text.substr(17, 2), 2);
+    }
+    if (!y || !mo || !d || !h || !mi || !sec) return std::nullopt;
+    if (*y < 1900 || *mo < 1 || *mo > 12 || *d < 1 || *h > 23 || *mi > 59 || *sec > 59) {
+        return std::nullopt;
+    }
+    const std::int64_t t = MakeLocalTime(*y, *mo, *d, *h, *mi, *sec);
+    // mktime moves the 31st of a 30-day month on; such a date does not exist.
+    const LocalDateTime back = ToLocal(t);
+    if (back.year != *y || back.month != *mo || back.day != *d || back.hour != *h ||
+        back.minute != *mi || back.second != *sec) {
+        return std::nullopt;
+    }
+    return t;
+}
 
 void CheckKeys(const ordered_json& obj, const std::string& where,
                std::initializer_list<const char*> allowed) {
@@ -167,13 +284,13 @@ std::int64_t ReadTime(const ordered_json& v, const std::string& where) {
                        std::numeric_limits<std::int64_t>::max());
     }
     if (v.contains("local") && v["local"].is_string()) {
-        int y, mo, d, h = 0, mi = 0, s = 0;
         const std::string text = v["local"].get<std::string>();
-        int n = std::sscanf(text.c_str(), "%d-%d-%d %d:%d:%d", &y, &mo, &d, &h, &mi, &s);
-        if (n != 3 && n != 6) {
-            throw JsonError(where + ".local: \"YYYY-MM-DD[ HH:MM:SS]\" is expected");
+        auto t = ParseLocalStamp(text);
+        if (!t) {
+            throw JsonError(where + ".local: \"" + text +
+                            "\" is not a date \"YYYY-MM-DD[ HH:MM:SS]\" (1900-9999)");
         }
-        return MakeLocalTime(y, mo, d, h, mi, s);
+        return *t;
     }
     throw JsonError(where + ": \"seconds\" or \"local\" is expected");
 }
@@ -196,8 +313,8 @@ void ReadGeneration(const ordered_json& j, const std::string& where, CGeneration
     CheckKeys(j, where, {"date", "generation", "extra", "flags"});
     if (j.contains("date")) r.date = ReadTime(j["date"], where + ".date");
     if (j.contains("generation")) {
-        r.generation = static_cast<std::int16_t>(
-            static_cast<std::uint16_t>(ReadInt(j["generation"], where + ".generation", -32768, 65535)));
+        r.generation = static_cast<std::int16_t>(static_cast<std::uint16_t>(
+            ReadInt(j["generation"], where + ".generation", -32768, 65535)));
     }
     ReadArray(j, "extra", where, r.extra, [](const ordered_json& v, const std::string& w) {
         return static_cast<std::int16_t>(ReadInt(v, w, -32768, 32767));
@@ -227,12 +344,12 @@ void ReadTable(const ordered_json& root, const char* key, Table& table, F readOn
 
 void ReadUserInfo(const ordered_json& j, CUserInfo& u) {
     const std::string w = "userInfo";
-    CheckKeys(j, w,
-              {"name", "address", "phone", "email", "regionNo", "regionName", "dealerName",
-               "dealerTel", "installYear", "installMonth", "capacityKw", "detailed", "pcCode",
-               "pcProduct", "pcModel", "pcEfficiency", "azimuth", "tilt", "booster", "moduleWatt",
-               "moduleCount", "surfaceKw", "monitorModel", "monitorImport", "shadeLevel",
-               "shadeText", "shadeLoss"});
+    CheckKeys(j, w, {"name",         "address",    "phone",        "email",         "regionNo",
+                     "regionName",   "dealerName", "dealerTel",    "installYear",   "installMonth",
+                     "capacityKw",   "detailed",   "pcCode",       "pcProduct",     "pcModel",
+                     "pcEfficiency", "azimuth",    "tilt",         "booster",       "moduleWatt",
+                     "moduleCount",  "surfaceKw",  "monitorModel", "monitorImport", "shadeLevel",
+                     "shadeText",    "shadeLoss"});
     auto text = [&](const char* k, std::string& out) {
         if (j.contains(k)) out = ReadText(j[k], w + "." + k);
     };
@@ -332,10 +449,9 @@ std::string UserDataToJson(const UserData& d, std::int32_t marker) {
 
 Result<ParsedUserData> UserDataFromJson(std::string_view text) {
     ordered_json root;
-    try {
-        root = ordered_json::parse(text);
-    } catch (const nlohmann::json::parse_error& e) {
-        return Error{std::string("not valid JSON: ") + e.what()};
+    PathTrackingParser sax(root);
+    if (!ordered_json::sax_parse(text, &sax)) {
+        return Error{sax.error().empty() ? std::string("not valid JSON") : sax.error()};
     }
     ParsedUserData out;
     try {
@@ -349,21 +465,27 @@ Result<ParsedUserData> UserDataFromJson(std::string_view text) {
         ReadArray(root, "simMonthly", "", d.simMonthly,
                   [](const ordered_json& v, const std::string& w) { return ReadInt32(v, w); });
         if (root.contains("errorCount")) {
-            d.errorCount = static_cast<std::int32_t>(ReadInt(root["errorCount"], "errorCount", 0, kMaxErrors));
+            d.errorCount =
+                static_cast<std::int32_t>(ReadInt(root["errorCount"], "errorCount", 0, kMaxErrors));
         }
         if (root.contains("dayCount")) {
-            d.dayCount = static_cast<std::int32_t>(ReadInt(root["dayCount"], "dayCount", 0, kMaxDays));
+            d.dayCount =
+                static_cast<std::int32_t>(ReadInt(root["dayCount"], "dayCount", 0, kMaxDays));
         }
         if (root.contains("monthCount")) {
-            d.monthCount = static_cast<std::int32_t>(ReadInt(root["monthCount"], "monthCount", 0, kMaxMonths));
+            d.monthCount =
+                static_cast<std::int32_t>(ReadInt(root["monthCount"], "monthCount", 0, kMaxMonths));
         }
-        ReadTable(root, "errors", d.errors,
-                  [](const ordered_json& j, const std::string& w, CErrorData& e) {
-                      CheckKeys(j, w, {"kind", "code", "time"});
-                      if (j.contains("kind")) e.kind = static_cast<std::uint8_t>(ReadInt(j["kind"], w + ".kind", 0, 255));
-                      if (j.contains("code")) e.code = static_cast<std::uint8_t>(ReadInt(j["code"], w + ".code", 0, 255));
-                      if (j.contains("time")) e.time = ReadTime(j["time"], w + ".time");
-                  });
+        ReadTable(
+            root, "errors", d.errors,
+            [](const ordered_json& j, const std::string& w, CErrorData& e) {
+                CheckKeys(j, w, {"kind", "code", "time"});
+                if (j.contains("kind"))
+                    e.kind = static_cast<std::uint8_t>(ReadInt(j["kind"], w + ".kind", 0, 255));
+                if (j.contains("code"))
+                    e.code = static_cast<std::uint8_t>(ReadInt(j["code"], w + ".code", 0, 255));
+                if (j.contains("time")) e.time = ReadTime(j["time"], w + ".time");
+            });
         ReadTable(root, "days", d.days,
                   [](const ordered_json& j, const std::string& w, CDateResult& e) {
                       ReadGeneration(j, w, e, e.flags.data());
@@ -376,6 +498,10 @@ Result<ParsedUserData> UserDataFromJson(std::string_view text) {
         return Error{e.what()};
     } catch (const nlohmann::json::exception& e) {
         return Error{e.what()};
+    }
+    // The same limits as the loader's: a file this command writes is one the program loads.
+    if (auto problem = CheckUserData(out.data)) {
+        return Error{problem->key + ": the value is outside the range the program uses"};
     }
     return out;
 }

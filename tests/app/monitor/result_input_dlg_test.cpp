@@ -14,6 +14,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <climits>
+#include <filesystem>
 
 #include "app/app_data.h"
 #include "app/local_time.h"
@@ -177,6 +179,59 @@ TEST_F(ResultInputDlgTest, LeavingWithTypedValuesAsksAndTheAnswerDecides) {
     window->ShowPage(Page::kResultInput);
     EXPECT_EQ(page->monthField(1)->text(), "0");  // discarded
     EXPECT_FALSE(page->completeButton()->isEnabled());
+}
+
+TEST_F(ResultInputDlgTest, EndingTheProgramWithTypedValuesAsksFirst) {
+    struct Case {
+        bool exitButton;
+        MsgAnswer answer;
+    };
+    for (const Case& c : {Case{true, MsgAnswer::kNo}, Case{true, MsgAnswer::kYes},
+                          Case{false, MsgAnswer::kNo}, Case{false, MsgAnswer::kYes}}) {
+        MessageBox::ClearShown();
+        Make();
+        window->show();
+        TypeInto(page->monthField(1), "5");
+        MessageBox::SetNextAnswer(c.answer);
+        window->setResult(-1);
+        if (c.exitButton) {
+            window->button(1094)->click();
+        } else {
+            window->close();
+        }
+        ASSERT_EQ(Shown().size(), 1u) << c.exitButton;
+        EXPECT_TRUE(Shown()[0].text.startsWith("入力中のデータがあります。"));
+        const bool ended = c.answer == MsgAnswer::kYes;
+        EXPECT_EQ(window->result() != -1, ended) << c.exitButton;
+        EXPECT_EQ(window->isVisible(), !ended) << c.exitButton;
+        if (!ended) {
+            EXPECT_EQ(page->monthField(1)->text(), "5");
+        }
+    }
+}
+
+TEST_F(ResultInputDlgTest, ARefusedFieldOnCompletionSavesNothingAndKeepsTheFocus) {
+    Make();
+    window->show();
+    TypeInto(page->monthField(3), "7");
+    TypeInto(page->monthField(2), "99999");
+    page->completeButton()->click();
+    ASSERT_EQ(Shown().size(), 1u);
+    EXPECT_EQ(Shown()[0].text, "0 から 65535 までの整数を入力してください。");
+    EXPECT_TRUE(page->completeButton()->isEnabled());
+    EXPECT_EQ(window->focusWidget(), page->monthField(2));
+    EXPECT_EQ(GetMonthGeneration(app.months.data(), app.monthCount, 2024, 3), 0);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("SolarData.sol")));
+}
+
+TEST_F(ResultInputDlgTest, AbsurdInstallationYearsBuildABoundedYearList) {
+    for (int year : {INT_MIN, -1, 0, 9999, INT_MAX}) {
+        app.userInfo.installYear = year;
+        app.userInfo.installMonth = year == 0 ? INT_MIN : 12;
+        app.RebuildMonthTable();
+        Make();
+        EXPECT_LE(page->yearList()->count(), 6) << year;
+    }
 }
 
 TEST_F(ResultInputDlgTest, ImportShowsTheResultAndTheImportedMonths) {

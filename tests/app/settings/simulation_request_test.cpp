@@ -137,6 +137,47 @@ TEST_F(SimulationTest, WritesRequestRunsEngineAndStoresResults) {
     EXPECT_NE(request.find("\r\nLATITUDE=35,41.1\r\n"), std::string::npos);
 }
 
+TEST_F(SimulationTest, TextsThatWouldChangeTheRequestsStructureAreRefused) {
+    GoodEngine(kNew);
+    struct Case {
+        int detailed;
+        std::string pcCode;
+        std::string shadeLoss;
+        const char* label;  // empty: the request is written and the engine runs
+    };
+    const Case cases[] = {
+        {1, "QPC-310A\r\n[LINES]\r\nNUM=1\r\n0=0,A,0,30,99999999,0", "0", "識別コード"},
+        {1, "QPC,310A", "0", "識別コード"},
+        {1, std::string("QPC\0A", 5), "0", "識別コード"},
+        {1, "QPC-310A", "10,10\n[SYSTEM]", "損失率"},
+        {1, "QPC-310A", std::string("10\r", 3), "損失率"},
+        // Without details the code is not sent at all; a list's commas are its own.
+        {0, "QPC,310A", "10,10,10", ""},
+        {1, "QPC-310A[=]", "5,5,5,5,5,5,5,5,5,5,5,5", ""},
+    };
+    for (const Case& c : cases) {
+        app.userInfo.detailed = c.detailed;
+        app.userInfo.pcCode = c.pcCode;
+        app.userInfo.pcEfficiency = 0.95;
+        app.userInfo.surfaceKw = {4.5, 0, 0, 0};
+        app.userInfo.shadeLoss = c.shadeLoss;
+        std::copy(std::begin(kOld), std::end(kOld), app.simMonthly.begin());
+        ::unlink(RequestPath().c_str());
+        const SimulationResult r = RunSimulation(app);
+        if (*c.label == '\0') {
+            EXPECT_EQ(r.outcome, SimulationOutcome::kDone) << c.pcCode;
+            EXPECT_NE(test::ReadFile(RequestPath()).find("SHADOW_LOSS=" + c.shadeLoss + "\r\n"),
+                      std::string::npos);
+            continue;
+        }
+        EXPECT_EQ(r.outcome, SimulationOutcome::kUnsafeText) << c.pcCode;
+        EXPECT_NE(r.UserMessage().find(c.label), std::string::npos) << r.UserMessage();
+        EXPECT_NE(r.UserMessage().find("結果は更新されていません"), std::string::npos);
+        EXPECT_EQ(test::ReadFile(RequestPath()), "");  // not written
+        ExpectResultsKept();
+    }
+}
+
 TEST_F(SimulationTest, PreconditionLeavesEverythingUntouched) {
     const std::string oldRequest = test::ReadFile(data.Write("data dir;$(x)/pc_in.ini", "old"));
     data.Write("data dir;$(x)/pc_out.ini", test::ResultFileText(kNew));
@@ -223,6 +264,13 @@ TEST_F(SimulationTest, EngineThatWritesNoResultIsNoSimulation) {
     r = RunSimulation(app);
     EXPECT_EQ(r.outcome, SimulationOutcome::kNoResult);
     EXPECT_NE(r.UserMessage().find("結果ファイルが作成されませんでした"), std::string::npos);
+    ExpectResultsKept();
+    // A value the user data file could not hold is no result either.
+    constexpr int kAbsurd[12] = {1, 2, 2147483647, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+    GoodEngine(kAbsurd);
+    r = RunSimulation(app);
+    EXPECT_EQ(r.outcome, SimulationOutcome::kResultOutOfRange);
+    EXPECT_NE(r.UserMessage().find("範囲外"), std::string::npos);
     ExpectResultsKept();
 }
 

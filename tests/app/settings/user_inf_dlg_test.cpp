@@ -82,6 +82,7 @@ TEST_F(UserPageTest, NewRecordShowsTheDefaults) {
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(page->capacityDigit(i)->text(), QStringLiteral("0"));
         EXPECT_TRUE(page->capacityDigit(i)->isReadOnly());
+        EXPECT_EQ(page->capacityDigit(i)->maxLength(), 1);  // one digit per box
     }
     EXPECT_TRUE(page->detailRadio()->isChecked());
     EXPECT_EQ(page->azimuthList(0)->currentText(), QStringLiteral("0°(真南)"));
@@ -178,6 +179,9 @@ TEST_F(UserPageTest, BadCapacityDigitRefusesToLeave) {
     page->capacityDigit(1)->setText(QString());
     EXPECT_EQ(page->OnPageChange(1, 0), 0);
     EXPECT_EQ(Texts(), QStringList{QStringLiteral("整数を入力してください。")});
+    page->capacityDigit(1)->setText(QStringLiteral("12"));
+    EXPECT_EQ(page->capacityDigit(1)->text(), QStringLiteral("1"));  // one digit per box
+    page->capacityDigit(1)->setMaxLength(2);  // as a damaged record would show it
     page->capacityDigit(1)->setText(QStringLiteral("12"));
     EXPECT_EQ(page->OnPageChange(1, 1), 0);
     EXPECT_EQ(Texts().back(), QStringLiteral("0 から 9 までの整数を入力してください。"));
