@@ -63,7 +63,14 @@ public:
     std::map<USBD_PIPE_HANDLE, PipeEntry> pipes;
     std::map<UsbTransferId, PendingTransfer> pending;
     std::vector<std::pair<UsbTransferId, UsbTransferResult>> done;
-    std::vector<std::pair<IRP*, UCHAR>> aborts;  // abort requests waiting for their pipe to drain
+    // Abort requests waiting for their pipe to drain: for the transfers already there when the
+    // abort came (numbers up to `upTo`), not for any the function driver sends meanwhile.
+    struct Abort {
+        IRP* irp;
+        UCHAR endpoint;
+        UsbTransferId upTo;
+    };
+    std::vector<Abort> aborts;
     bool wakeSignalled = false;
     IRP* waitWake = nullptr;
     DEVICE_POWER_STATE power = PowerDeviceD0;
@@ -183,13 +190,15 @@ void UsbPdoExtension::CompletionDpc(KDPC*, void* context, void*, void*) {
     {
         SpinLockGuard guard(ext->lock);
         for (auto it = ext->aborts.begin(); it != ext->aborts.end();) {
-            const UCHAR ep = it->second;
-            const bool busy = std::any_of(ext->pending.begin(), ext->pending.end(),
-                                          [&](const auto& p) { return p.second.endpoint == ep; });
+            const Abort& a = *it;
+            const bool busy =
+                std::any_of(ext->pending.begin(), ext->pending.end(), [&](const auto& p) {
+                    return p.second.endpoint == a.endpoint && p.first <= a.upTo;
+                });
             if (busy) {
                 ++it;
             } else {
-                drained.push_back(it->first);
+                drained.push_back(a.irp);
                 it = ext->aborts.erase(it);
             }
         }
@@ -246,15 +255,26 @@ NTSTATUS SubmitAsync(UsbPdoExtension* ext, IRP* irp, URB* urb, const UsbTransfer
     bool cancelled = false;
     {
         SpinLockGuard guard(ext->lock);
-        PendingTransfer& t = ext->pending[id];
-        cancelled = t.cancelRequested;
-        t.submitted = !cancelled;
+        cancelled = ext->pending[id].cancelRequested;
     }
     if (cancelled) {
         ext->TransferComplete(id, UsbTransferResult{USBD_STATUS_CANCELED, 0, {}});
-    } else {
-        ext->backend->Submit(id, transfer);
+        return STATUS_PENDING;
     }
+    ext->backend->Submit(id, transfer);
+    // Marked submitted only now: a cancel that came while the backend took the transfer found
+    // nothing to cancel there, so it is sent again (a transfer that completed meanwhile ignores
+    // it).
+    bool cancelAgain = false;
+    {
+        SpinLockGuard guard(ext->lock);
+        auto it = ext->pending.find(id);
+        if (it != ext->pending.end()) {
+            it->second.submitted = true;
+            cancelAgain = it->second.cancelRequested;
+        }
+    }
+    if (cancelAgain) ext->backend->Cancel(id);
     return STATUS_PENDING;
 }
 
@@ -465,7 +485,7 @@ NTSTATUS AbortPipe(UsbPdoExtension* ext, IRP* irp, URB* urb) {
     IoMarkIrpPending(irp);
     {
         SpinLockGuard guard(ext->lock);
-        ext->aborts.emplace_back(irp, pipe.endpoint);
+        ext->aborts.push_back({irp, pipe.endpoint, ext->nextId});
     }
     CancelEndpoint(ext, pipe.endpoint, false);
     KeInsertQueueDpc(&ext->dpc, nullptr, nullptr);  // completes it if nothing was pending
