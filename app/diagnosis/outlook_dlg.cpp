@@ -3,13 +3,13 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
-#include <QPrintDialog>
 #include <QPrinter>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 #include "app/chart/painter_surface.h"
 #include "app/diagnosis/outlook_drawing.h"
+#include "app/diagnosis/print_dialog.h"
 #include "app/wait_cursor.h"
 
 namespace ys::gui {
@@ -19,17 +19,6 @@ constexpr int kChartFontPixels = 12;
 
 QString Q(std::string_view utf8) {
     return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-}
-
-std::unique_ptr<QPrinter> ChoosePrinter(QWidget* parent) {
-    auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
-    QPrintDialog dialog(printer.get(), parent);
-    dialog.setOption(QAbstractPrintDialog::PrintSelection, false);
-    dialog.setOption(QAbstractPrintDialog::PrintPageRange, false);
-    dialog.setOption(QAbstractPrintDialog::PrintCurrentPage, false);
-    dialog.setOption(QAbstractPrintDialog::PrintToFile, true);
-    if (dialog.exec() != QDialog::Accepted) return nullptr;
-    return printer;
 }
 
 }  // namespace
@@ -54,8 +43,10 @@ private:
     const Outlook& outlook_;
 };
 
-COutlookDlg::COutlookDlg(Outlook outlook, QWidget* parent)
-    : QDialog(parent), outlook_(std::move(outlook)), chooser_(ChoosePrinter) {
+COutlookDlg::COutlookDlg(Outlook outlook, std::int64_t today, QWidget* parent)
+    : QDialog(parent), outlook_(std::move(outlook)), chooser_([today](QWidget* owner) {
+          return ChoosePagePrinter(owner, ProposedPdfFile(kOutlookTitle, today));
+      }) {
     setWindowTitle(QString::fromUtf8(kOutlookTitle));
     auto* layout = new QVBoxLayout(this);
     chart_ = new ChartArea(outlook_, this);

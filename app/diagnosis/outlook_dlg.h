@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDialog>
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -17,7 +18,8 @@ namespace ys::gui {
 class COutlookDlg : public QDialog {
     Q_OBJECT
 public:
-    COutlookDlg(Outlook outlook, QWidget* parent = nullptr);
+    // `today` dates the file a print to a file proposes.
+    COutlookDlg(Outlook outlook, std::int64_t today, QWidget* parent = nullptr);
     ~COutlookDlg() override;
 
     // The print dialog, as the diagnosis report's; tests hand in a printer that writes a PDF.

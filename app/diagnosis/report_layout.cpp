@@ -167,11 +167,11 @@ ReportLayout LayoutDiagnosisReport(int width, int height, const UserData& data, 
     return l;
 }
 
-std::string ReportFileName(std::int64_t today) {
+std::string DatedPdfName(std::string_view document, std::int64_t today) {
     const LocalDateTime d = ToLocal(today);
     char date[16];
     std::snprintf(date, sizeof date, "_%04d%02d%02d.pdf", d.year, d.month, d.day);
-    return std::string(kReportDocumentName) + date;
+    return std::string(document) + date;
 }
 
 }  // namespace ys

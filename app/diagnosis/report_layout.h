@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/app_data.h"
@@ -42,8 +43,9 @@ struct ReportLayout {
 inline constexpr const char* kReportFontFace = "ＭＳ ゴシック";
 inline constexpr const char* kReportDocumentName = "ヘリオミル結果";
 
-// The name a printed-to-file report is proposed under: "ヘリオミル結果_YYYYMMDD.pdf" (local date).
-std::string ReportFileName(std::int64_t today);
+// The name a page printed to a file is proposed under: "<document>_YYYYMMDD.pdf" (local date),
+// e.g. "ヘリオミル結果_20261208.pdf".
+std::string DatedPdfName(std::string_view document, std::int64_t today);
 
 ReportLayout LayoutDiagnosisReport(int width, int height, const UserData& data, Verdict verdict);
 

@@ -1,12 +1,8 @@
 #include "app/diagnosis/result_check_dlg.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPainter>
-#include <QPrintDialog>
 #include <QPrinter>
 #include <QPushButton>
 #include <QShowEvent>
@@ -18,13 +14,13 @@
 #include "app/diagnosis/diagnosis_drawing.h"
 #include "app/diagnosis/outlook.h"
 #include "app/diagnosis/outlook_dlg.h"
+#include "app/diagnosis/print_dialog.h"
 #include "app/diagnosis/report_layout.h"
 #include "app/diagnosis/verdict.h"
 #include "app/errors/support_contact_dlg.h"
 #include "app/fonts.h"
 #include "app/message_box.h"
 #include "app/wait_cursor.h"
-#include "platform/paths.h"
 
 namespace ys::gui {
 namespace {
@@ -40,25 +36,6 @@ QLabel* MakeLabel(QWidget* parent, const char* text) {
 // The verdict is drawn in the plain screen font of a fresh drawing surface, not the dialog font.
 QFont VerdictFont() {
     return FaceFont(QStringLiteral("ＭＳ Ｐゴシック"), 16);
-}
-
-std::unique_ptr<QPrinter> ChoosePrinter(QWidget* parent, const QString& proposedFile) {
-    auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
-    // Without a printer the file is the only output: the dialog then starts from this name.
-    if (printer->outputFormat() == QPrinter::PdfFormat) printer->setOutputFileName(proposedFile);
-    QPrintDialog dialog(printer.get(), parent);
-    // With a printer the output stays on it, and the file name is proposed in case the user
-    // switches to a file (the dialog's own proposal is print.pdf in the current folder).
-    if (auto* fileName = dialog.findChild<QLineEdit*>(QStringLiteral("filename")))
-        fileName->setText(proposedFile);
-    // All pages only. Printing to a file stays on offer: on a desktop without a printer it is
-    // the one way to get the report (as a PDF).
-    dialog.setOption(QAbstractPrintDialog::PrintSelection, false);
-    dialog.setOption(QAbstractPrintDialog::PrintPageRange, false);
-    dialog.setOption(QAbstractPrintDialog::PrintCurrentPage, false);
-    dialog.setOption(QAbstractPrintDialog::PrintToFile, true);
-    if (dialog.exec() != QDialog::Accepted) return nullptr;
-    return printer;
 }
 
 }  // namespace
@@ -96,7 +73,7 @@ private:
 
 CResultCheckDlg::CResultCheckDlg(CYieldscopeDlg& mainWindow, CYieldscopeApp& app, QWidget* parent)
     : CSubDlg(mainWindow, app, parent),
-      chooser_([this](QWidget* owner) { return ChoosePrinter(owner, ProposedReportFile()); }) {
+      chooser_([this](QWidget* owner) { return ChoosePagePrinter(owner, ProposedReportFile()); }) {
     // The substituted fonts run wider than the template's face: labels grow to their text
     // instead of being cut, and the legend keeps its right edge so that it stays on the page.
     QLabel* caption = MakeLabel(this, "シミュレーション値と実発電量の比較");
@@ -212,10 +189,7 @@ void CResultCheckDlg::OnPrint() {
 }
 
 QString CResultCheckDlg::ProposedReportFile() const {
-    // The documents folder when the user has one, else the home folder.
-    QString folder = QString::fromStdString(paths::DocumentsDir());
-    if (!QFileInfo(folder).isDir()) folder = QDir::homePath();
-    return QDir(folder).filePath(QString::fromStdString(ReportFileName(app().Now())));
+    return ProposedPdfFile(kReportDocumentName, app().Now());
 }
 
 void CResultCheckDlg::OnNext() {
@@ -233,7 +207,7 @@ void CResultCheckDlg::OnOutlook() {
                               Q(range.error()));
         return;
     }
-    COutlookDlg dialog(BuildOutlook(app().data(), *range), this);
+    COutlookDlg dialog(BuildOutlook(app().data(), *range), app().Now(), this);
     if (outlookRunner_) {
         outlookRunner_(dialog);
     } else {

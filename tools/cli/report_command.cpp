@@ -1,23 +1,17 @@
 // yieldscope-cli report: the printed diagnosis report of a user data file, as a one-page PDF.
-#include <QBuffer>
-#include <QGuiApplication>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPdfWriter>
-#include <cstdlib>
 
 #include "app/diagnosis/diagnosis_drawing.h"
 #include "app/diagnosis/report_layout.h"
 #include "app/diagnosis/verdict.h"
-#include "app/fonts.h"
-#include "platform/atomic_file.h"
 #include "tools/cli/commands.h"
 #include "tools/cli/diagnosis_input.h"
+#include "tools/cli/pdf_output.h"
 
 namespace ys::cli {
 namespace {
-
-constexpr int kResolution = 600;  // dots per inch, as a common office printer
 
 struct Paper {
     const char* name;
@@ -27,12 +21,6 @@ constexpr Paper kPapers[] = {
     {"A4", QPageSize::A4},    {"A3", QPageSize::A3},         {"B4", QPageSize::JisB4},
     {"B5", QPageSize::JisB5}, {"Letter", QPageSize::Letter},
 };
-
-// Qt's own notes (about the session, the runtime folder, ...) are no concern of the caller; only
-// its errors reach stderr, one line each like the tool's own.
-void QtMessages(QtMsgType type, const QMessageLogContext&, const QString& text) {
-    if (type == QtCriticalMsg || type == QtFatalMsg) PrintError(text.toStdString());
-}
 
 }  // namespace
 
@@ -89,37 +77,12 @@ int CmdReport(const Context&, Args args) {
         verdict = r.verdict;
     }
 
-    // No window system is needed to draw a PDF.
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    qInstallMessageHandler(QtMessages);
-    int argc = 1;
-    char name[] = "yieldscope-cli";
-    char* argv[] = {name, nullptr};
-    QGuiApplication app(argc, argv);
-    gui::InstallFontSubstitutions();
-
-    QByteArray pdf;
-    {
-        QBuffer buffer(&pdf);
-        buffer.open(QIODevice::WriteOnly);
-        QPdfWriter writer(&buffer);
-        writer.setResolution(kResolution);
-        writer.setTitle(QString::fromUtf8(kReportDocumentName));
-        writer.setCreator(QStringLiteral("yieldscope-cli"));
-        writer.setPageLayout(QPageLayout(QPageSize(paper),
-                                         landscape ? QPageLayout::Landscape : QPageLayout::Portrait,
-                                         QMarginsF(0, 0, 0, 0)));
-        if (!PaintDiagnosisReport(writer, *data, verdict)) {
-            PrintError(files[1] + ": the report could not be drawn");
-            return kExitFailure;
-        }
-    }
-    files::WriteOutcome w = files::WriteFileAtomically(files[1], pdf.toStdString());
-    if (!w.ok()) {
-        PrintError(files[1] + ": cannot write: " + w.message);
-        return kExitFailure;
-    }
-    return kExitOk;
+    const QPageLayout layout(QPageSize(paper),
+                             landscape ? QPageLayout::Landscape : QPageLayout::Portrait,
+                             QMarginsF(0, 0, 0, 0));
+    return WriteOnePagePdf(
+        files[1], kReportDocumentName, layout, "the report",
+        [&](QPdfWriter& writer) { return PaintDiagnosisReport(writer, *data, verdict); });
 }
 
 }  // namespace ys::cli
