@@ -182,6 +182,11 @@ NTSTATUS SerialHandle::WaitCommEvent(ULONG* events) {
     return Get(IOCTL_SERIAL_WAIT_ON_MASK, events);
 }
 
+std::unique_ptr<IoRequest> SerialHandle::StartRead(ULONG length, IoCompletion onCompletion) {
+    if (file_ == nullptr) return nullptr;
+    return file_->StartRead(length, 0, std::move(onCompletion));
+}
+
 NTSTATUS SerialHandle::ReadFile(std::span<UCHAR> buffer, ULONG_PTR* read) {
     if (read != nullptr) *read = 0;
     if (file_ == nullptr) return STATUS_INVALID_HANDLE;

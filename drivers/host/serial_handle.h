@@ -105,6 +105,9 @@ public:
     NTSTATUS WaitCommEvent(ULONG* events);
     // A read within the port's time-outs: success with fewer bytes when they expire.
     NTSTATUS ReadFile(std::span<UCHAR> buffer, ULONG_PTR* read);
+    // The same read of up to `length` bytes, left to run (an overlapped read): `onCompletion`
+    // sees its end on the thread that completes it. Null when the handle is not open.
+    std::unique_ptr<kernel::IoRequest> StartRead(ULONG length, kernel::IoCompletion onCompletion);
     NTSTATUS WriteFile(std::span<const UCHAR> bytes, ULONG_PTR* written);
 
     // Any other control request, for what the calls above do not cover.

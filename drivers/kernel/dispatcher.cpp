@@ -9,6 +9,10 @@ namespace ys::kernel {
 namespace {
 
 thread_local KIRQL t_irql = PASSIVE_LEVEL;
+// The dispatcher whose deferred calls this thread runs itself at the end of an InlineDpcScope,
+// and whether it has queued any without waking the dispatch thread.
+thread_local Dispatcher* t_inlineDpcs = nullptr;
+thread_local bool t_heldDpcs = false;
 
 // A virtual-time wait that has moved the clock on by this much without being satisfied is a
 // deadlock kept alive by some periodic activity.
@@ -19,6 +23,22 @@ constexpr std::size_t kMaxWorkers = 16;
 
 constexpr LONGLONG ToTicks(std::chrono::nanoseconds d) {
     return d.count() / 100;
+}
+
+}  // namespace
+
+// A thread's own condition variable for real-time waits. Shared, so that a signaller may wake it
+// after letting go of the lock even when the thread has meanwhile returned and freed the object
+// or ended.
+struct WaitingThread {
+    std::condition_variable cv;
+};
+
+namespace {
+
+std::shared_ptr<WaitingThread> ThisWaitingThread() {
+    thread_local std::shared_ptr<WaitingThread> self = std::make_shared<WaitingThread>();
+    return self;
 }
 
 }  // namespace
@@ -163,6 +183,7 @@ void Dispatcher::Shutdown() {
     }
     dispatchCv_.notify_all();
     workCv_.notify_all();
+    dpcDoneCv_.notify_all();
     if (dispatchThread_.joinable()) dispatchThread_.join();
     for (std::thread& t : workers_) t.join();
     workers_.clear();
@@ -224,7 +245,7 @@ void Dispatcher::RunDpcLocked(std::unique_lock<std::mutex>& lock) {
     auto it = std::find(runningDpcs_.begin(), runningDpcs_.end(),
                         std::make_pair(static_cast<const KDPC*>(dpc), std::this_thread::get_id()));
     runningDpcs_.erase(it);
-    objectCv_.notify_all();
+    dpcDoneCv_.notify_all();
 }
 
 void Dispatcher::DispatchThreadMain() {
@@ -233,8 +254,10 @@ void Dispatcher::DispatchThreadMain() {
     while (!stopping_) {
         const LONGLONG now = Now();
         while (!timers_.empty() && (*timers_.begin())->due_ <= now) ExpireLocked(*timers_.begin());
-        if (!dpcs_.empty()) {
+        if (!dpcs_.empty() && !dpcRunner_) {
+            dpcRunner_ = true;
             RunDpcLocked(lock);
+            dpcRunner_ = false;
             continue;
         }
         if (timers_.empty()) {
@@ -308,6 +331,10 @@ void Dispatcher::AdvanceBy(std::chrono::nanoseconds duration) {
 
 void Dispatcher::Delay(const LARGE_INTEGER& interval) {
     if (!virtual_) {
+        {
+            std::lock_guard lock(mutex_);
+            HandOverHeldDpcsLocked();
+        }
         const LONGLONG deadline =
             interval.QuadPart < 0 ? Now() - interval.QuadPart : interval.QuadPart;
         const LONGLONG ticks = deadline - Now();
@@ -329,12 +356,29 @@ NTSTATUS Dispatcher::Wait(DISPATCHER_HEADER& object, const LARGE_INTEGER* timeou
 
     std::unique_lock lock(mutex_);
     auto signalled = [&] { return object.signalled_; };
-    if (!deadline) {
-        objectCv_.wait(lock, signalled);
-    } else if (!objectCv_.wait_until(lock, start_ + std::chrono::nanoseconds(*deadline * 100),
-                                     signalled)) {
-        return STATUS_TIMEOUT;
+    bool satisfied = signalled();
+    if (!satisfied && t_inlineDpcs == this && t_heldDpcs && t_irql == PASSIVE_LEVEL) {
+        // What this thread queued is often what it waits for (a request sent down that the bus
+        // completes at once): run it here, as a processor would on leaving DISPATCH_LEVEL.
+        lock.unlock();
+        RunQueuedDpcsHere();
+        lock.lock();
+        satisfied = signalled();
     }
+    if (!satisfied) {
+        HandOverHeldDpcsLocked();
+        const std::shared_ptr<WaitingThread> self = ThisWaitingThread();
+        object.waiters_.push_back(self);
+        if (!deadline) {
+            self->cv.wait(lock, signalled);
+            satisfied = true;
+        } else {
+            satisfied = self->cv.wait_until(
+                lock, start_ + std::chrono::nanoseconds(*deadline * 100), signalled);
+        }
+        object.waiters_.erase(std::find(object.waiters_.begin(), object.waiters_.end(), self));
+    }
+    if (!satisfied) return STATUS_TIMEOUT;
     if (object.autoReset_) object.signalled_ = false;
     return STATUS_SUCCESS;
 }
@@ -368,13 +412,22 @@ NTSTATUS Dispatcher::VirtualWait(DISPATCHER_HEADER& object, std::optional<LONGLO
 }
 
 bool Dispatcher::Signal(DISPATCHER_HEADER& object) {
+    // Woken after the lock is let go, so that they do not wake only to wait for it; the object
+    // may be gone by then, the threads are not.
+    std::shared_ptr<WaitingThread> first;
+    std::vector<std::shared_ptr<WaitingThread>> more;
     bool was = false;
     {
         std::lock_guard lock(mutex_);
         was = object.signalled_;
         object.signalled_ = true;
+        if (!object.waiters_.empty()) {
+            first = object.waiters_.front();
+            more.assign(object.waiters_.begin() + 1, object.waiters_.end());
+        }
     }
-    objectCv_.notify_all();
+    if (first) first->cv.notify_one();
+    for (const auto& w : more) w->cv.notify_one();
     return was;
 }
 
@@ -396,7 +449,11 @@ bool Dispatcher::InsertDpcLocked(KDPC& dpc, void* a1, void* a2) {
     dpc.argument1_ = a1;
     dpc.argument2_ = a2;
     dpcs_.push_back(&dpc);
-    dispatchCv_.notify_one();
+    if (t_inlineDpcs == this) {
+        t_heldDpcs = true;  // run by this thread when its scope ends
+    } else {
+        dispatchCv_.notify_one();
+    }
     return true;
 }
 
@@ -420,7 +477,7 @@ void Dispatcher::ForgetDpc(KDPC& dpc) {
         dpc.queued_ = false;
     }
     const auto me = std::this_thread::get_id();
-    objectCv_.wait(lock, [&] {
+    dpcDoneCv_.wait(lock, [&] {
         return std::none_of(runningDpcs_.begin(), runningDpcs_.end(),
                             [&](const auto& r) { return r.first == &dpc && r.second != me; });
     });
@@ -433,12 +490,46 @@ void Dispatcher::FlushDpcs() {
         return;
     }
     std::unique_lock lock(mutex_);
+    HandOverHeldDpcsLocked();
     const auto me = std::this_thread::get_id();
-    objectCv_.wait(lock, [&] {
+    dpcDoneCv_.wait(lock, [&] {
         return stopping_ ||
                (dpcs_.empty() && std::none_of(runningDpcs_.begin(), runningDpcs_.end(),
                                               [&](const auto& r) { return r.second != me; }));
     });
+}
+
+Dispatcher::InlineDpcScope::InlineDpcScope(Dispatcher& dispatcher)
+    : dispatcher_(dispatcher), outer_(t_inlineDpcs) {
+    if (!dispatcher_.virtual_) t_inlineDpcs = &dispatcher_;
+}
+
+Dispatcher::InlineDpcScope::~InlineDpcScope() {
+    if (dispatcher_.virtual_) return;
+    if (t_irql == PASSIVE_LEVEL) {
+        dispatcher_.RunQueuedDpcsHere();
+    } else {
+        std::lock_guard lock(dispatcher_.mutex_);
+        dispatcher_.HandOverHeldDpcsLocked();
+    }
+    t_inlineDpcs = outer_;
+}
+
+void Dispatcher::RunQueuedDpcsHere() {
+    std::unique_lock lock(mutex_);
+    t_heldDpcs = false;
+    // Another runner takes what this thread queued before it lets go (see DispatchThreadMain).
+    if (dpcRunner_ || stopping_) return;
+    dpcRunner_ = true;
+    while (!dpcs_.empty() && !stopping_) RunDpcLocked(lock);
+    dpcRunner_ = false;
+    t_heldDpcs = false;  // the calls those ran queued have run too
+}
+
+void Dispatcher::HandOverHeldDpcsLocked() {
+    if (t_inlineDpcs != this || !t_heldDpcs) return;
+    t_heldDpcs = false;
+    dispatchCv_.notify_one();
 }
 
 void Dispatcher::ExpireLocked(KTIMER* timer) {
@@ -452,7 +543,7 @@ void Dispatcher::ExpireLocked(KTIMER* timer) {
         timer->inserted_ = false;
     }
     if (timer->dpc_ != nullptr) InsertDpcLocked(*timer->dpc_, nullptr, nullptr);
-    objectCv_.notify_all();
+    for (const auto& w : timer->waiters_) w->cv.notify_one();
 }
 
 bool Dispatcher::SetTimer(KTIMER& timer, LARGE_INTEGER dueTime, LONG periodMs, KDPC* dpc) {
@@ -467,7 +558,9 @@ bool Dispatcher::SetTimer(KTIMER& timer, LARGE_INTEGER dueTime, LONG periodMs, K
     timer.signalled_ = false;
     timer.inserted_ = true;
     timers_.insert(&timer);
-    dispatchCv_.notify_one();
+    // The dispatch thread sleeps until the first timer is due: it needs waking only when this
+    // one is now the first.
+    if (*timers_.begin() == &timer) dispatchCv_.notify_one();
     return was;
 }
 

@@ -33,6 +33,7 @@ void KeLowerIrql(KIRQL newIrql);
 
 class Dispatcher;
 class KDPC;
+struct WaitingThread;
 
 // Common part of the objects a thread can wait on (events, timers).
 class DISPATCHER_HEADER {
@@ -51,6 +52,8 @@ private:
     Dispatcher* dispatcher_;
     bool autoReset_;
     bool signalled_;  // guarded by the dispatcher's lock
+    // Real time: the threads waiting on this object, each woken only by the objects it waits on.
+    std::vector<std::shared_ptr<WaitingThread>> waiters_;  // guarded by the dispatcher's lock
 };
 
 enum EVENT_TYPE { NotificationEvent, SynchronizationEvent };
@@ -191,6 +194,25 @@ public:
     // Real time: stops the threads. Queued work and deferred calls are dropped.
     void Shutdown();
 
+    // Real time: the deferred calls a thread queues inside this scope (at any level) run on that
+    // thread when the scope ends at PASSIVE_LEVEL, as a processor runs the calls it queued when
+    // it leaves DISPATCH_LEVEL, instead of waking the dispatch thread; a request that completes
+    // at once then completes on the thread that sent it. Deferred calls still run one at a time:
+    // while another thread runs them, that thread takes these too. A thread that waits inside
+    // the scope at PASSIVE_LEVEL runs what it queued first; one that sleeps or flushes hands it
+    // to the dispatch thread. Nothing changes in virtual time.
+    class InlineDpcScope {
+    public:
+        explicit InlineDpcScope(Dispatcher& dispatcher);
+        ~InlineDpcScope();
+        InlineDpcScope(const InlineDpcScope&) = delete;
+        InlineDpcScope& operator=(const InlineDpcScope&) = delete;
+
+    private:
+        Dispatcher& dispatcher_;
+        Dispatcher* outer_;
+    };
+
     // The implementation of the Ke wait, DPC and timer calls.
     NTSTATUS Wait(DISPATCHER_HEADER& object, const LARGE_INTEGER* timeout);
     bool Signal(DISPATCHER_HEADER& object);  // these two return the previous state
@@ -216,6 +238,12 @@ private:
     void ExpireLocked(KTIMER* timer);
     bool InsertDpcLocked(KDPC& dpc, void* argument1, void* argument2);
     void RunDpcLocked(std::unique_lock<std::mutex>& lock);
+    // Runs queued deferred calls on this thread until none is left, unless another thread is
+    // running them.
+    void RunQueuedDpcsHere();
+    // Wakes the dispatch thread for deferred calls this thread queued inside an InlineDpcScope,
+    // before it blocks.
+    void HandOverHeldDpcsLocked();
     void DispatchThreadMain();
     void WorkerMain();
 
@@ -223,11 +251,12 @@ private:
     const std::chrono::steady_clock::time_point start_;
     std::atomic<LONGLONG> virtualNow_{0};
     mutable std::mutex mutex_;
-    std::condition_variable objectCv_;
+    std::condition_variable dpcDoneCv_;  // a deferred call has run
     std::condition_variable dispatchCv_;
     std::condition_variable workCv_;
     std::deque<KDPC*> dpcs_;
     std::vector<std::pair<const KDPC*, std::thread::id>> runningDpcs_;
+    bool dpcRunner_ = false;  // a thread is running deferred calls
     std::set<KTIMER*, TimerOrder> timers_;
     std::uint64_t timerSequence_ = 0;
     std::deque<std::function<void()>> work_;

@@ -30,7 +30,22 @@ IoRequest::~IoRequest() {
 
 NTSTATUS IoRequest::Send() {
     sent_ = true;
+    const Dispatcher::InlineDpcScope inlineDpcs(kernel_.dispatcher());
     return IoCallDriver(target_, irp_.get());
+}
+
+void IoRequest::OnCompletion(IoCompletion onCompletion) {
+    if (sent_) KeBugCheck("completion set on a request already sent");
+    if (!onCompletion) return;
+    irp_->owner.onFinished = [this, call = std::move(onCompletion)](IRP& irp) {
+        call(irp.IoStatus.Status, Returned(irp.IoStatus));
+    };
+}
+
+std::span<const UCHAR> IoRequest::Returned(const IO_STATUS_BLOCK& status) const {
+    if (!irp_->owner.copyBackTo.empty() && !NT_SUCCESS(status.Status)) return {};
+    return std::span<const UCHAR>(userBuffer_)
+        .first(std::min<std::size_t>(status.Information, userBuffer_.size()));
 }
 
 bool IoRequest::completed() const {
@@ -52,8 +67,7 @@ ULONG_PTR IoRequest::information() const {
 
 std::span<const UCHAR> IoRequest::output() const {
     if (!completed()) return {};
-    return std::span<const UCHAR>(userBuffer_)
-        .first(std::min<std::size_t>(ioStatus_.Information, userBuffer_.size()));
+    return Returned(ioStatus_);
 }
 
 BOOLEAN IoRequest::Cancel() {
@@ -130,8 +144,10 @@ std::unique_ptr<IoRequest> File::Build(UCHAR major, ULONG code, std::span<const 
     return request;
 }
 
-std::unique_ptr<IoRequest> File::StartRead(ULONG length, LONGLONG offset) {
+std::unique_ptr<IoRequest> File::StartRead(ULONG length, LONGLONG offset,
+                                           IoCompletion onCompletion) {
     auto r = Build(IRP_MJ_READ, 0, {}, std::vector<UCHAR>(length, 0), offset);
+    r->OnCompletion(std::move(onCompletion));
     r->Send();
     return r;
 }
@@ -153,8 +169,9 @@ NTSTATUS File::Read(std::span<UCHAR> buffer, ULONG_PTR* transferred, LONGLONG of
     if (!open_) return STATUS_INVALID_HANDLE;
     auto r = StartRead(static_cast<ULONG>(buffer.size()), offset);
     const NTSTATUS status = r->Wait();
-    std::copy(r->output().begin(), r->output().end(), buffer.begin());
-    if (transferred != nullptr) *transferred = r->information();
+    const std::span<const UCHAR> out = r->output();
+    std::copy(out.begin(), out.end(), buffer.begin());
+    if (transferred != nullptr) *transferred = out.size();
     return status;
 }
 

@@ -3,6 +3,7 @@
 // waits for. Buffers are handled as the top device asks (buffered or direct I/O).
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -16,6 +17,11 @@ namespace ys::kernel {
 
 class Kernel;
 
+// Called on the thread that completes a request, at whatever level it runs, before the request
+// counts as completed: its status and the bytes it returns (none when they were not copied back).
+// It must not block or send requests.
+using IoCompletion = std::function<void(NTSTATUS status, std::span<const UCHAR> output)>;
+
 // One request in flight from a program. Destroying it while pending cancels it and waits.
 class IoRequest {
 public:
@@ -25,20 +31,26 @@ public:
     IoRequest(const IoRequest&) = delete;
     IoRequest& operator=(const IoRequest&) = delete;
 
-    // Sends the request; returns what the top driver's dispatch routine returned.
+    // Sends the request; returns what the top driver's dispatch routine returned. Deferred calls
+    // the drivers queued meanwhile run on this thread before it returns (real time).
     NTSTATUS Send();
+    // Before Send: what runs when the request completes.
+    void OnCompletion(IoCompletion onCompletion);
     bool completed() const;
     // Waits (in virtual time: runs queued work and moves time on) until it has completed.
     NTSTATUS Wait();
     NTSTATUS status() const;
     ULONG_PTR information() const;
-    // The bytes the request returned (reads and output buffers), information() long.
+    // The bytes the request returned (reads and output buffers), information() long; none when
+    // a failed buffered request copied nothing back.
     std::span<const UCHAR> output() const;
     BOOLEAN Cancel();
     IRP* irp() const { return irp_.get(); }
     std::span<UCHAR> userBuffer() { return userBuffer_; }
 
 private:
+    std::span<const UCHAR> Returned(const IO_STATUS_BLOCK& status) const;
+
     Kernel& kernel_;
     std::unique_ptr<IRP> irp_;
     std::vector<UCHAR> userBuffer_;
@@ -57,7 +69,8 @@ public:
     File(const File&) = delete;
     File& operator=(const File&) = delete;
 
-    std::unique_ptr<IoRequest> StartRead(ULONG length, LONGLONG offset = 0);
+    std::unique_ptr<IoRequest> StartRead(ULONG length, LONGLONG offset = 0,
+                                         IoCompletion onCompletion = {});
     std::unique_ptr<IoRequest> StartWrite(std::span<const UCHAR> data, LONGLONG offset = 0);
     // `output` is the output buffer as the program passes it: its size is the output length, and
     // with METHOD_IN_DIRECT its content is what goes to the device.
@@ -65,6 +78,7 @@ public:
                                                     std::span<const UCHAR> input,
                                                     std::vector<UCHAR> output);
 
+    // `transferred` counts the bytes placed in `buffer`.
     NTSTATUS Read(std::span<UCHAR> buffer, ULONG_PTR* transferred, LONGLONG offset = 0);
     NTSTATUS Write(std::span<const UCHAR> data, ULONG_PTR* transferred, LONGLONG offset = 0);
     NTSTATUS DeviceIoControl(ULONG ioControlCode, std::span<const UCHAR> input,

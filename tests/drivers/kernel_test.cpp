@@ -476,6 +476,102 @@ TEST(RealTime, PeriodicTimerCancelledFromAnotherThreadStops) {
     EXPECT_GE(ctx.runs, 3);
 }
 
+// A buffered device whose reads complete from a deferred call, as the bus completes transfers;
+// its dispatch routine may also wait for that call, as a driver waits for a request it sent down.
+struct DeferredReader : DeviceExtensionBase {
+    explicit DeferredReader(Dispatcher& d)
+        : dpc(d, Finish, this), ran(d, NotificationEvent, false) {}
+    static void Finish(KDPC*, void* context, void*, void*) {
+        auto* self = static_cast<DeferredReader*>(context);
+        self->ranOn = std::this_thread::get_id();
+        auto* buffer = static_cast<UCHAR*>(self->irp->AssociatedIrp.SystemBuffer);
+        for (ULONG i = 0; i < self->bytes; ++i) buffer[i] = static_cast<UCHAR>(i + 1);
+        self->irp->IoStatus.Status = self->status;
+        self->irp->IoStatus.Information = self->bytes;
+        IoCompleteRequest(self->irp, IO_NO_INCREMENT);
+        KeSetEvent(&self->ran, IO_NO_INCREMENT, false);
+    }
+    KDPC dpc;
+    KEVENT ran;
+    IRP* irp = nullptr;
+    NTSTATUS status = STATUS_SUCCESS;
+    ULONG bytes = 0;
+    bool waitInDispatch = false;
+    std::thread::id ranOn;
+};
+
+NTSTATUS DeferredReaderDispatch(DEVICE_OBJECT* device, IRP* irp) {
+    auto* self = GetDeviceExtension<DeferredReader>(device);
+    if (IoGetCurrentIrpStackLocation(irp)->MajorFunction != IRP_MJ_READ) {
+        irp->IoStatus.Status = STATUS_SUCCESS;
+        IoCompleteRequest(irp, IO_NO_INCREMENT);
+        return STATUS_SUCCESS;
+    }
+    IoMarkIrpPending(irp);
+    self->irp = irp;
+    KeInsertQueueDpc(&self->dpc, nullptr, nullptr);
+    if (self->waitInDispatch) {
+        KeWaitForSingleObject(&self->ran, Executive, KernelMode, false, nullptr);
+    }
+    return STATUS_PENDING;
+}
+
+// In real time a deferred call queued while a program's request goes down runs on the program's
+// thread (no other thread is woken; a driver waiting for it there does not hang), and the bytes
+// reach the completion callback on that thread, unless a failed buffered read copied none back.
+TEST(RealTime, CallsQueuedWhileARequestGoesDownRunOnTheSendersThread) {
+    const struct {
+        const char* name;
+        NTSTATUS status;
+        bool waitInDispatch;
+        std::size_t returned;
+    } cases[] = {
+        {"completed from the deferred call", STATUS_SUCCESS, false, 5},
+        {"the driver waits for its deferred call", STATUS_SUCCESS, true, 5},
+        {"failed with bytes counted", STATUS_CANCELLED, false, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Kernel kernel(Dispatcher::CreateRealTime());
+        DRIVER_OBJECT* driver =
+            kernel.LoadDriver("deferred", [](DRIVER_OBJECT* d, const std::string&) {
+                for (auto& f : d->MajorFunction) f = DeferredReaderDispatch;
+                return STATUS_SUCCESS;
+            });
+        DEVICE_OBJECT* device = nullptr;
+        ASSERT_STATUS(STATUS_SUCCESS,
+                      IoCreateDevice(driver, std::make_unique<DeferredReader>(kernel.dispatcher()),
+                                     nullptr, FILE_DEVICE_UNKNOWN, 0, false, &device));
+        device->Flags = DO_BUFFERED_IO;
+        auto* reader = GetDeviceExtension<DeferredReader>(device);
+        reader->status = c.status;
+        reader->bytes = 5;
+        reader->waitInDispatch = c.waitInDispatch;
+        std::unique_ptr<File> file;
+        ASSERT_STATUS(STATUS_SUCCESS, kernel.io().OpenDevice(device, "", &file));
+
+        std::vector<UCHAR> seen;
+        std::thread::id seenOn;
+        auto request = file->StartRead(8, 0, [&](NTSTATUS, std::span<const UCHAR> bytes) {
+            seen.assign(bytes.begin(), bytes.end());
+            seenOn = std::this_thread::get_id();
+        });
+        EXPECT_TRUE(request->completed());
+        EXPECT_EQ(reader->ranOn, std::this_thread::get_id());
+        EXPECT_EQ(seenOn, std::this_thread::get_id());
+        EXPECT_EQ(seen.size(), c.returned);
+        EXPECT_EQ(request->output().size(), c.returned);
+        request.reset();
+
+        std::vector<UCHAR> buffer(8, 0);
+        ULONG_PTR transferred = 99;
+        (void)file->Read(buffer, &transferred);
+        EXPECT_EQ(transferred, c.returned);
+        file.reset();
+        IoDeleteDevice(device);
+    }
+}
+
 // ---- namespace and registry
 
 TEST(Namespace, LinksAndDeviceNamesResolveWithTheRestAsFileName) {
