@@ -77,7 +77,7 @@ std::vector<UCHAR> SimUsbDevice::OutData(UCHAR endpoint) const {
 
 std::vector<SimUsbDevice::TransferRecord> SimUsbDevice::Transfers() const {
     std::lock_guard lock(mutex_);
-    return transfers_;
+    return {transfers_.begin(), transfers_.end()};
 }
 
 std::vector<SimUsbDevice::TransferRecord> SimUsbDevice::Transfers(UCHAR endpoint) const {
@@ -196,6 +196,15 @@ void SimUsbDevice::Connect(UsbBackendHost* host) {
     host_ = host;
 }
 
+void SimUsbDevice::KeepOutData(Endpoint& ep, std::span<const UCHAR> bytes) {
+    ep.outData.insert(ep.outData.end(), bytes.begin(), bytes.end());
+    // Trimmed in large steps, so that a long stream is not moved byte by byte.
+    if (ep.outData.size() >= 2 * kKeptOutBytes) {
+        ep.outData.erase(ep.outData.begin(),
+                         ep.outData.end() - static_cast<std::ptrdiff_t>(kKeptOutBytes));
+    }
+}
+
 void SimUsbDevice::Report(std::vector<Completion>& done) {
     if (done.empty()) return;
     std::lock_guard lock(hostMutex_);
@@ -218,6 +227,7 @@ void SimUsbDevice::CompleteLocked(const UsbTransferId id, const UsbTransfer& t, 
     r.startAsap = t.startAsap;
     r.startFrame = t.startFrame;
     transfers_.push_back(r);
+    if (transfers_.size() > kKeptTransfers) transfers_.pop_front();
     done.emplace_back(id, UsbTransferResult{status, actual, std::move(packets)});
 }
 
@@ -283,9 +293,7 @@ void SimUsbDevice::Submit(UsbTransferId id, const UsbTransfer& t) {
                         ep.inQueue.erase(ep.inQueue.begin(),
                                          ep.inQueue.begin() + static_cast<std::ptrdiff_t>(n));
                     } else {
-                        auto from = t.buffer.begin() + packets[i].Offset;
-                        ep.outData.insert(ep.outData.end(), from,
-                                          from + static_cast<std::ptrdiff_t>(n));
+                        KeepOutData(ep, t.buffer.subspan(packets[i].Offset, n));
                     }
                     packets[i].Length = static_cast<ULONG>(n);
                     packets[i].Status = USBD_STATUS_SUCCESS;
@@ -297,7 +305,7 @@ void SimUsbDevice::Submit(UsbTransferId id, const UsbTransfer& t) {
                 if (shortLimit != 0) n = std::min<std::size_t>(n, shortLimit);
                 written.emplace(t.buffer.begin(),
                                 t.buffer.begin() + static_cast<std::ptrdiff_t>(n));
-                ep.outData.insert(ep.outData.end(), written->begin(), written->end());
+                KeepOutData(ep, *written);
                 CompleteLocked(id, t, USBD_STATUS_SUCCESS, static_cast<ULONG>(n), done);
             } else {
                 ep.pending.push_back(Pending{id, t, shortLimit});

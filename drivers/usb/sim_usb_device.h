@@ -44,7 +44,12 @@ public:
     // Test side.
     void QueueInData(UCHAR endpoint, std::span<const UCHAR> data);
     std::size_t QueuedInBytes(UCHAR endpoint) const;
-    std::vector<UCHAR> OutData(UCHAR endpoint) const;  // all bytes taken on an OUT endpoint
+    // The records below keep the recent past only (a device a driver host runs for months
+    // must not grow with every transfer): the last kKeptOutBytes of each OUT endpoint and the
+    // last kKeptTransfers transfers.
+    static constexpr std::size_t kKeptOutBytes = 1 << 20;
+    static constexpr std::size_t kKeptTransfers = 4096;
+    std::vector<UCHAR> OutData(UCHAR endpoint) const;  // bytes taken on an OUT endpoint
     std::vector<TransferRecord> Transfers() const;     // completed transfers, in order
     std::vector<TransferRecord> Transfers(UCHAR endpoint) const;
     std::vector<ControlRecord> ControlRequests() const;  // class and vendor requests
@@ -121,6 +126,7 @@ private:
     using Completion = std::pair<UsbTransferId, UsbTransferResult>;
 
     void Report(std::vector<Completion>& done);
+    static void KeepOutData(Endpoint& ep, std::span<const UCHAR> bytes);
     void CompleteLocked(const UsbTransferId id, const UsbTransfer& t, USBD_STATUS status,
                         ULONG actual, std::vector<Completion>& done,
                         std::vector<USBD_ISO_PACKET_DESCRIPTOR> packets = {});
@@ -136,7 +142,7 @@ private:
     std::mutex hostMutex_;  // held while reporting, so Connect(nullptr) waits for reports to end
     UsbBackendHost* host_ = nullptr;
     std::map<UCHAR, Endpoint> endpoints_;
-    std::vector<TransferRecord> transfers_;
+    std::deque<TransferRecord> transfers_;
     std::vector<ControlRecord> controls_;
     std::vector<std::string> events_;
     UCHAR configuration_ = 0;

@@ -11,10 +11,11 @@ ULONG RingBuffer::Put(std::span<const UCHAR> bytes) {
     SpinLockGuard guard(lock_);
     const ULONG size = static_cast<ULONG>(data_.size());
     const ULONG n = std::min<ULONG>(static_cast<ULONG>(bytes.size()), size - count_);
-    for (ULONG i = 0; i < n; ++i) {
-        data_[write_] = bytes[i];
-        write_ = (write_ + 1) % size;
-    }
+    // In at most two pieces: up to the end of the storage, then from its start.
+    const ULONG first = std::min<ULONG>(n, size - write_);
+    std::copy_n(bytes.begin(), first, data_.begin() + write_);
+    std::copy_n(bytes.begin() + first, n - first, data_.begin());
+    if (n > 0) write_ = (write_ + n) % size;
     count_ += n;
     return n;
 }
@@ -23,10 +24,10 @@ ULONG RingBuffer::Get(std::span<UCHAR> out) {
     SpinLockGuard guard(lock_);
     const ULONG size = static_cast<ULONG>(data_.size());
     const ULONG n = std::min<ULONG>(static_cast<ULONG>(out.size()), count_);
-    for (ULONG i = 0; i < n; ++i) {
-        out[i] = data_[read_];
-        read_ = (read_ + 1) % size;
-    }
+    const ULONG first = std::min<ULONG>(n, size - read_);
+    std::copy_n(data_.begin() + read_, first, out.begin());
+    std::copy_n(data_.begin(), n - first, out.begin() + first);
+    if (n > 0) read_ = (read_ + n) % size;
     count_ -= n;
     return n;
 }
