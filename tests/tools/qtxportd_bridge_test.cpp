@@ -7,12 +7,14 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <random>
 #include <thread>
+#include <utility>
 
 #include "tools/qtxportd/pty_bridge.h"
 
@@ -58,29 +60,43 @@ public:
         cv_.notify_all();
         return bytes.size();
     }
-    Result<std::size_t> Read(std::span<std::uint8_t> buffer) override {
+    // A read ends at once with what is waiting, or later from Send on the test's thread.
+    void StartRead(ReadEnd ended) override {
         std::unique_lock lock(m_);
-        cv_.wait_for(lock, std::chrono::milliseconds(20),
-                     [&] { return !toProgram_.empty() || cancel_; });
-        cancel_ = false;
-        std::size_t n = 0;
-        while (n < buffer.size() && !toProgram_.empty()) {
-            buffer[n++] = toProgram_.front();
-            toProgram_.pop_front();
+        if (toProgram_.empty()) {
+            pendingRead_ = std::move(ended);
+            return;
         }
-        return n;
+        const Bytes bytes = TakeLocked();
+        ++ending_;
+        lock.unlock();
+        ended(std::span<const std::uint8_t>(bytes));
+        EndedOne();
     }
-    void CancelRead() override {
-        std::lock_guard lock(m_);
-        cancel_ = true;
-        cv_.notify_all();
+    void StopRead() override {
+        std::unique_lock lock(m_);
+        ReadEnd ended = std::exchange(pendingRead_, nullptr);
+        if (ended) {
+            ++ending_;
+            lock.unlock();
+            ended(std::span<const std::uint8_t>());
+            EndedOne();
+            lock.lock();
+        }
+        cv_.wait(lock, [&] { return ending_ == 0; });  // a Send still passing bytes on
     }
 
     // Test side.
     void Send(const std::vector<std::uint8_t>& bytes) {
-        std::lock_guard lock(m_);
+        std::unique_lock lock(m_);
         toProgram_.insert(toProgram_.end(), bytes.begin(), bytes.end());
-        cv_.notify_all();
+        ReadEnd ended = std::exchange(pendingRead_, nullptr);
+        if (!ended) return;
+        const Bytes taken = TakeLocked();
+        ++ending_;
+        lock.unlock();
+        ended(std::span<const std::uint8_t>(taken));
+        EndedOne();
     }
     template <class Pred>
     bool WaitFor(Pred pred) {
@@ -106,6 +122,19 @@ public:
     }
 
 private:
+    using Bytes = std::vector<std::uint8_t>;
+    Bytes TakeLocked() {
+        const std::size_t n = std::min<std::size_t>(toProgram_.size(), 4096);
+        Bytes taken(toProgram_.begin(), toProgram_.begin() + static_cast<std::ptrdiff_t>(n));
+        toProgram_.erase(toProgram_.begin(), toProgram_.begin() + static_cast<std::ptrdiff_t>(n));
+        return taken;
+    }
+    void EndedOne() {
+        std::lock_guard lock(m_);
+        --ending_;
+        cv_.notify_all();
+    }
+
     std::mutex m_;
     std::condition_variable cv_;
     std::vector<std::string> log_;
@@ -114,7 +143,8 @@ private:
     int session_ = 0;
     bool open_ = false;
     std::deque<std::uint8_t> toProgram_;
-    bool cancel_ = false;
+    ReadEnd pendingRead_;
+    int ending_ = 0;  // reads being ended outside the lock
     bool failOpen_ = false;
 };
 

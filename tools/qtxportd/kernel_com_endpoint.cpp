@@ -41,6 +41,7 @@ Status KernelComEndpoint::Open() {
 }
 
 void KernelComEndpoint::Close() {
+    StopRead();
     (void)handle_.Close();
 }
 
@@ -64,19 +65,31 @@ std::size_t KernelComEndpoint::Write(std::span<const std::uint8_t> bytes) {
     return done;
 }
 
-Result<std::size_t> KernelComEndpoint::Read(std::span<std::uint8_t> buffer) {
-    kernel::ULONG_PTR n = 0;
-    const NTSTATUS status = handle_.ReadFile(buffer, &n);
-    // A time-out or a read cancelled by CancelRead still hands over what it holds.
-    if (NT_SUCCESS(status) || status == kernel::STATUS_TIMEOUT ||
-        status == kernel::STATUS_CANCELLED) {
-        return static_cast<std::size_t>(n);
+void KernelComEndpoint::StartRead(ReadEnd ended) {
+    if (!handle_.IsOpen()) {
+        ended(Error{portName_ + ": not open"});
+        return;
     }
-    return Error{portName_ + ": " + StatusText(status)};
+    // The last read has ended; its request is freed once its completion has let go of it.
+    if (read_) (void)read_->Wait();
+    read_ = handle_.StartRead(
+        kReadLength,
+        [this, ended = std::move(ended)](NTSTATUS status, std::span<const kernel::UCHAR> bytes) {
+            // A time-out or a cancelled read still hands over what it holds.
+            if (NT_SUCCESS(status) || status == kernel::STATUS_TIMEOUT ||
+                status == kernel::STATUS_CANCELLED) {
+                ended(bytes);
+            } else {
+                ended(Error{portName_ + ": " + StatusText(status)});
+            }
+        });
 }
 
-void KernelComEndpoint::CancelRead() {
-    (void)handle_.PurgeComm(kernel::SERIAL_PURGE_RXABORT);
+void KernelComEndpoint::StopRead() {
+    if (!read_) return;
+    if (!read_->completed()) (void)read_->Cancel();
+    (void)read_->Wait();
+    read_.reset();
 }
 
 }  // namespace ys::portd

@@ -3,6 +3,7 @@
 // program on the platform would.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "drivers/host/serial_handle.h"
@@ -18,6 +19,8 @@ class KernelComEndpoint final : public ComEndpoint {
 public:
     // Reads wait this long for a first byte before handing back nothing.
     static constexpr kernel::ULONG kFirstByteMs = 50;
+    // The most one read takes: more than a block of the monitor unit's answer.
+    static constexpr kernel::ULONG kReadLength = 1024;
 
     KernelComEndpoint(kernel::Kernel& kernel, std::string portName)
         : handle_(kernel), portName_(std::move(portName)) {}
@@ -26,12 +29,13 @@ public:
     void Close() override;
     Status SetLine(const LineRequest& line) override;
     std::size_t Write(std::span<const std::uint8_t> bytes) override;
-    Result<std::size_t> Read(std::span<std::uint8_t> buffer) override;
-    void CancelRead() override;
+    void StartRead(ReadEnd ended) override;
+    void StopRead() override;
 
 private:
     host::SerialHandle handle_;
     std::string portName_;
+    std::unique_ptr<kernel::IoRequest> read_;
 };
 
 }  // namespace ys::portd

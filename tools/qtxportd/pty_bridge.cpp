@@ -7,10 +7,12 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace ys::portd {
@@ -19,6 +21,8 @@ namespace {
 // While the port is open, line settings that come without bytes are noticed within this time.
 constexpr int kLineCheckMs = 10;
 constexpr std::size_t kChunk = 4096;
+// Reads started in one turn of the loop at most.
+constexpr int kReadsPerTurn = 16;
 // The longest wait for the hang-up after the last close (it normally follows at once).
 constexpr int kCloseWaitMs = 1000;
 
@@ -50,8 +54,13 @@ Result<std::unique_ptr<PtyBridge>> PtyBridge::Create(ComEndpoint& endpoint, Brid
     if (::inotify_add_watch(b->inotify_.get(), name, IN_OPEN | IN_CLOSE) < 0) return fail(name);
     b->stopFd_.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (!b->stopFd_) return fail("eventfd");
+    b->wakeFd_.Reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!b->wakeFd_) return fail("eventfd");
     PtyBridge* raw = b.get();
-    b->control_ = std::thread([raw] { raw->ControlLoop(); });
+    b->control_ = std::thread([raw] {
+        raw->controlId_ = std::this_thread::get_id();
+        raw->ControlLoop();
+    });
     return b;
 }
 
@@ -73,6 +82,7 @@ void PtyBridge::Fail(const std::string& what) {
 }
 
 void PtyBridge::ApplyLine() {
+    lineFresh_ = true;
     termios tio{};
     if (::tcgetattr(master_.get(), &tio) != 0) return;
     const LineRequest now = LineRequestFromTermios(tio);
@@ -93,17 +103,22 @@ void PtyBridge::OnOpen() {
     }
     open_ = true;
     lineKnown_ = false;
+    readFailed_ = false;
     ApplyLine();
-    readerRun_ = true;
-    reader_ = std::thread([this] { ReaderLoop(); });
+    Pump();
     if (events_.opened) events_.opened();
 }
 
 void PtyBridge::OnClose() {
     if (!open_) return;
-    readerRun_ = false;
-    endpoint_.CancelRead();
-    reader_.join();
+    endpoint_.StopRead();
+    {
+        // What the closed program did not read goes with it.
+        std::lock_guard lock(pumpMutex_);
+        toProgram_.clear();
+        reading_ = false;
+        readError_.clear();
+    }
     endpoint_.Close();
     open_ = false;
     if (events_.closed) events_.closed();
@@ -116,6 +131,8 @@ PtyBridge::Drained PtyBridge::DrainMaster() {
         const ssize_t n = ::read(master_.get(), buf, sizeof buf);
         if (n > 0) {
             d.bytes.insert(d.bytes.end(), buf, buf + n);
+            // A short read took all there was: more, or the hang-up, wakes the next poll.
+            if (static_cast<std::size_t>(n) < sizeof buf) return d;
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
@@ -138,34 +155,75 @@ void PtyBridge::Deliver(std::span<const std::uint8_t> bytes) {
     }
 }
 
-bool PtyBridge::WriteToMaster(std::span<const std::uint8_t> bytes) {
-    while (!bytes.empty()) {
-        const ssize_t w = ::write(master_.get(), bytes.data(), bytes.size());
+std::size_t PtyBridge::WriteToMasterNow(std::span<const std::uint8_t> bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t w = ::write(master_.get(), bytes.data() + done, bytes.size() - done);
         if (w > 0) {
-            bytes = bytes.subspan(static_cast<std::size_t>(w));
-            fromDevice_ += static_cast<std::uint64_t>(w);
+            done += static_cast<std::size_t>(w);
+        } else if (w < 0 && errno == EINTR) {
             continue;
+        } else {
+            break;  // full until the program reads (or gone: the close will follow)
         }
-        if (w < 0 && errno == EINTR) continue;
-        if (w < 0 && errno != EAGAIN) return false;
-        // The program is not reading: wait until it does, or until the port closes.
-        pollfd p{master_.get(), POLLOUT, 0};
-        ::poll(&p, 1, kLineCheckMs);
-        if (!readerRun_) return false;
     }
-    return true;
+    fromDevice_ += done;
+    return done;
 }
 
-void PtyBridge::ReaderLoop() {
-    std::uint8_t buf[kChunk];
-    while (readerRun_) {
-        Result<std::size_t> n = endpoint_.Read(buf);
-        if (!n) {
-            Fail("read: " + n.error());
-            return;
+void PtyBridge::ReadEnded(Result<std::span<const std::uint8_t>> bytes) {
+    // On this loop's thread the bytes wait for the end of its turn (Pump): the program, woken by
+    // them, may take this thread's processor, and the rest of the turn should not wait for it.
+    // From another thread they go straight to the program, unless earlier bytes still wait.
+    const bool wake = std::this_thread::get_id() != controlId_;
+    {
+        std::lock_guard lock(pumpMutex_);
+        reading_ = false;
+        if (!bytes) {
+            readError_ = bytes.error();
+        } else if (!bytes->empty()) {
+            std::span<const std::uint8_t> rest = *bytes;
+            if (wake && toProgram_.empty()) rest = rest.subspan(WriteToMasterNow(rest));
+            toProgram_.insert(toProgram_.end(), rest.begin(), rest.end());
         }
-        if (*n > 0 && !WriteToMaster(std::span<const std::uint8_t>(buf, *n))) return;
     }
+    if (wake) {
+        const std::uint64_t one = 1;
+        (void)!::write(wakeFd_.get(), &one, sizeof one);
+    }
+}
+
+void PtyBridge::Pump() {
+    // The next read starts before the bytes go to the program (see ReadEnded), and while no more
+    // than a read's worth waits for the program: beyond that the device's bytes wait in the
+    // port's buffer, whose flow control holds back the rest. A read that ends at once is
+    // followed by the next one here; a few times only, so that a port that answers every read at
+    // once with nothing cannot hold the loop.
+    for (int reads = 0; reads < kReadsPerTurn; ++reads) {
+        std::string error;
+        bool start = false;
+        {
+            std::lock_guard lock(pumpMutex_);
+            error = std::exchange(readError_, {});
+            if (!error.empty()) readFailed_ = true;
+            start = open_ && !readFailed_ && !reading_ && toProgram_.size() < kChunk;
+            if (start) reading_ = true;
+        }
+        if (!error.empty()) Fail("read: " + error);
+        if (!start) break;
+        endpoint_.StartRead(
+            [this](Result<std::span<const std::uint8_t>> r) { ReadEnded(std::move(r)); });
+    }
+    std::lock_guard lock(pumpMutex_);
+    if (!toProgram_.empty()) {
+        const std::size_t n = WriteToMasterNow(toProgram_);
+        toProgram_.erase(toProgram_.begin(), toProgram_.begin() + static_cast<std::ptrdiff_t>(n));
+    }
+}
+
+bool PtyBridge::ToProgramWaiting() {
+    std::lock_guard lock(pumpMutex_);
+    return !toProgram_.empty();
 }
 
 // The inotify events since the last call, in order: +1 for an open of the slave, -1 for a close.
@@ -200,14 +258,22 @@ void PtyBridge::ControlLoop() {
     while (!stopping_) {
         // The master reports POLLHUP at once while no slave is open: watch it only in a session.
         const bool watchMaster = openers > 0 || closing;
-        pollfd fds[3] = {
-            {stopFd_.get(), POLLIN, 0}, {inotify_.get(), POLLIN, 0}, {master_.get(), POLLIN, 0}};
-        const int r = ::poll(fds, watchMaster ? 3 : 2, open_ || closing ? kLineCheckMs : -1);
+        const short toProgram = open_ && ToProgramWaiting() ? POLLOUT : 0;
+        pollfd fds[4] = {{stopFd_.get(), POLLIN, 0},
+                         {wakeFd_.get(), POLLIN, 0},
+                         {inotify_.get(), POLLIN, 0},
+                         {master_.get(), static_cast<short>(POLLIN | toProgram), 0}};
+        const int r = ::poll(fds, watchMaster ? 4 : 3, open_ || closing ? kLineCheckMs : -1);
         if (r < 0 && errno != EINTR) {
             Fail(std::string("poll: ") + std::strerror(errno));
             break;
         }
         if (fds[0].revents & POLLIN) break;
+        lineFresh_ = false;
+        if (fds[1].revents & POLLIN) {
+            std::uint64_t n = 0;
+            (void)!::read(wakeFd_.get(), &n, sizeof n);
+        }
         Drained d = watchMaster ? DrainMaster() : Drained{};
         const std::vector<int> events = TakeOpenEvents();
         // The last event that starts a session, if any: the bytes just read may be its program's.
@@ -244,7 +310,10 @@ void PtyBridge::ControlLoop() {
             OnClose();
             closing = false;
         }
-        if (open_) ApplyLine();
+        if (open_) {
+            if (!lineFresh_) ApplyLine();
+            Pump();
+        }
     }
     OnClose();
 }

@@ -10,6 +10,10 @@
 // the port. Every byte a program writes after its open reaches the port, however soon after a
 // close the open comes (see ControlLoop). Line settings are read from the master (which reports the
 // slave's termios) before bytes are forwarded and every few milliseconds while the port is open.
+//
+// One thread does it all. The port's bytes go to the master from the thread that ends the read:
+// usually this one, inside the write that made the device answer, so that a block crosses no
+// further thread on its way; the next read is started when that write returns.
 #pragma once
 
 #include <atomic>
@@ -37,11 +41,15 @@ public:
     virtual Status SetLine(const LineRequest& line) = 0;
     // Returns the number of bytes the device took (fewer only when the port failed).
     virtual std::size_t Write(std::span<const std::uint8_t> bytes) = 0;
-    // Waits a short while for a first byte and returns what has arrived by then; an error when
-    // the port can no longer be read.
-    virtual Result<std::size_t> Read(std::span<std::uint8_t> buffer) = 0;
-    // Makes a Read in progress on another thread return soon.
-    virtual void CancelRead() = 0;
+    // How a read ended: the bytes that arrived (none after a short wait without any), or an
+    // error when the port can no longer be read.
+    using ReadEnd = std::function<void(Result<std::span<const std::uint8_t>>)>;
+    // Starts a read that ends as soon as bytes arrive, or after a short wait without any. `ended`
+    // runs once, on the thread that ends the read (possibly before StartRead returns); it must
+    // neither block nor call the endpoint. One read at a time.
+    virtual void StartRead(ReadEnd ended) = 0;
+    // Ends the read under way, if any, and returns once its `ended` has run.
+    virtual void StopRead() = 0;
 };
 
 // What the bridge reports as it goes (from its own threads).
@@ -72,7 +80,6 @@ public:
 private:
     explicit PtyBridge(ComEndpoint& endpoint, BridgeEvents events);
     void ControlLoop();
-    void ReaderLoop();
     std::vector<int> TakeOpenEvents();
     void OnOpen();
     void OnClose();
@@ -85,7 +92,13 @@ private:
     Drained DrainMaster();
     // Hands bytes to the port of the session under way (after its line settings).
     void Deliver(std::span<const std::uint8_t> bytes);
-    bool WriteToMaster(std::span<const std::uint8_t> bytes);
+    // Writes what the master takes now, without waiting; returns how much that was.
+    std::size_t WriteToMasterNow(std::span<const std::uint8_t> bytes);
+    // From whichever thread ends a read.
+    void ReadEnded(Result<std::span<const std::uint8_t>> bytes);
+    // Passes on what the master had no room for, and keeps a read under way while it has.
+    void Pump();
+    bool ToProgramWaiting();
     void Fail(const std::string& what);
 
     ComEndpoint& endpoint_;
@@ -93,14 +106,20 @@ private:
     UniqueFd master_;
     UniqueFd inotify_;
     UniqueFd stopFd_;
+    UniqueFd wakeFd_;  // a read ended on another thread
     std::string slavePath_;
     std::thread control_;
-    std::thread reader_;
+    std::thread::id controlId_;
     std::atomic<bool> stopping_{false};
-    std::atomic<bool> readerRun_{false};
     std::atomic<bool> open_{false};
     bool lineKnown_ = false;
+    bool lineFresh_ = false;   // the line settings were read in this turn of the loop
+    bool readFailed_ = false;  // the session's port can no longer be read
     LineRequest line_;
+    std::mutex pumpMutex_;
+    std::vector<std::uint8_t> toProgram_;  // arrived, not yet taken by the master; by pumpMutex_
+    bool reading_ = false;                 // by pumpMutex_
+    std::string readError_;                // by pumpMutex_
     std::atomic<std::uint64_t> toDevice_{0};
     std::atomic<std::uint64_t> fromDevice_{0};
     std::mutex stopMutex_;
