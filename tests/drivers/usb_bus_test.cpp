@@ -2,6 +2,8 @@
 // physical device object.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "tests/drivers/usbpipe_harness.h"
 
 namespace ys::test {
@@ -127,6 +129,26 @@ TEST_F(BusTest, BulkInWaitsForDataAndEndsAtWhatTheDeviceHas) {
     EXPECT_STATUS(STATUS_SUCCESS, pending.Wait());
     EXPECT_EQ(read.UrbBulkOrInterruptTransfer.TransferBufferLength, 20u);
     EXPECT_EQ(in[19], 0x40 + 19);
+}
+
+// A device a driver host keeps for months records only its recent past.
+TEST_F(BusTest, TheDeviceKeepsOnlyItsRecentTransfersAndOutBytes) {
+    Plug({BulkInterface()});
+    const auto info = Configure();
+    const std::size_t writes = SimUsbDevice::kKeptTransfers + 10;
+    std::vector<UCHAR> out;
+    for (std::size_t i = 0; i < writes; ++i) {
+        out = Bytes(512, static_cast<UCHAR>(i));
+        URB write;
+        UsbBuildInterruptOrBulkTransferRequest(&write, Pipe(info, 0x01), out.data(), nullptr, 512,
+                                               0);
+        ASSERT_STATUS(STATUS_SUCCESS, Send(write));
+    }
+    EXPECT_EQ(device->Transfers().size(), SimUsbDevice::kKeptTransfers);
+    const std::vector<UCHAR> kept = device->OutData(0x01);
+    EXPECT_GE(kept.size(), SimUsbDevice::kKeptOutBytes);
+    EXPECT_LT(kept.size(), 2 * SimUsbDevice::kKeptOutBytes);
+    EXPECT_TRUE(std::equal(out.begin(), out.end(), kept.end() - 512));
 }
 
 TEST_F(BusTest, ShortInTransferFailsUnlessShortTransfersAreAllowed) {
