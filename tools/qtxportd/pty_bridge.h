@@ -1,7 +1,7 @@
 // The published port's pseudo-terminal and the bridge that carries it to the COM port of the
 // driver stack. A program opening the slave side opens the COM port, closing it closes the port;
 // the line settings it puts on the slave become the port's line settings; bytes flow both ways
-// in order, each direction on its own thread.
+// in order.
 //
 // Opening and closing are seen without holding the slave open ourselves: an inotify watch on the
 // slave's device node reports every open and every last close of a descriptor, in order, so that
@@ -52,7 +52,7 @@ public:
     virtual void StopRead() = 0;
 };
 
-// What the bridge reports as it goes (from its own threads).
+// What the bridge reports as it goes (from its thread).
 struct BridgeEvents {
     std::function<void()> opened;
     std::function<void()> closed;
