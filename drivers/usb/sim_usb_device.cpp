@@ -57,6 +57,8 @@ void SimUsbDevice::QueueInData(UCHAR endpoint, std::span<const UCHAR> data) {
     {
         std::lock_guard lock(mutex_);
         Endpoint& ep = endpoints_[endpoint];
+        if (data.empty() && ep.type == UsbdPipeTypeBulk)
+            ep.zeroPackets.push_back(ep.inQueue.size());
         ep.inQueue.insert(ep.inQueue.end(), data.begin(), data.end());
         if (ep.type != UsbdPipeTypeInterrupt) ServeBulkInLocked(ep, done);
     }
@@ -233,14 +235,21 @@ void SimUsbDevice::CompleteLocked(const UsbTransferId id, const UsbTransfer& t, 
 
 void SimUsbDevice::ServeBulkInLocked(Endpoint& ep, std::vector<Completion>& done) {
     if (unplugged_) return;  // a device that has gone sends nothing
-    while (!ep.pending.empty() &&
-           (!ep.inQueue.empty() || ep.pending.front().transfer.buffer.empty())) {
+    for (;;) {
+        const bool zeroPacketDue = !ep.zeroPackets.empty() && ep.zeroPackets.front() == 0;
+        if (ep.pending.empty() ||
+            (ep.inQueue.empty() && !zeroPacketDue && !ep.pending.front().transfer.buffer.empty())) {
+            return;
+        }
         Pending p = std::move(ep.pending.front());
         ep.pending.pop_front();
         std::size_t n = std::min(p.transfer.buffer.size(), ep.inQueue.size());
+        if (!ep.zeroPackets.empty()) n = std::min(n, ep.zeroPackets.front());  // ends before it
         if (p.shortLimit != 0) n = std::min<std::size_t>(n, p.shortLimit);
+        if (n == 0 && zeroPacketDue) ep.zeroPackets.pop_front();
         std::copy_n(ep.inQueue.begin(), n, p.transfer.buffer.begin());
         ep.inQueue.erase(ep.inQueue.begin(), ep.inQueue.begin() + static_cast<std::ptrdiff_t>(n));
+        for (std::size_t& before : ep.zeroPackets) before -= n;
         CompleteLocked(p.id, p.transfer, USBD_STATUS_SUCCESS, static_cast<ULONG>(n), done);
     }
 }

@@ -41,7 +41,8 @@ public:
         USBD_STATUS status = USBD_STATUS_SUCCESS;
     };
 
-    // Test side.
+    // Test side. No bytes on a bulk endpoint queue a zero-length packet: the IN transfer that
+    // reaches it ends there, short, as a device ends a transfer of whole packets.
     void QueueInData(UCHAR endpoint, std::span<const UCHAR> data);
     std::size_t QueuedInBytes(UCHAR endpoint) const;
     // The records below keep the recent past only (a device a driver host runs for months
@@ -114,6 +115,7 @@ private:
         USHORT maxPacketSize = 64;
         UCHAR interval = 1;
         std::deque<UCHAR> inQueue;
+        std::deque<std::size_t> zeroPackets;  // bulk: each after this many bytes of inQueue
         std::vector<UCHAR> outData;
         std::deque<Pending> pending;
         bool stalled = false;

@@ -129,6 +129,17 @@ TEST_F(BusTest, BulkInWaitsForDataAndEndsAtWhatTheDeviceHas) {
     EXPECT_STATUS(STATUS_SUCCESS, pending.Wait());
     EXPECT_EQ(read.UrbBulkOrInterruptTransfer.TransferBufferLength, 20u);
     EXPECT_EQ(in[19], 0x40 + 19);
+
+    // A zero-length packet ends the transfer that reaches it, in its place in the stream.
+    device->QueueInData(0x82, Bytes(30));
+    device->QueueInData(0x82, {});
+    device->QueueInData(0x82, Bytes(5));
+    for (const ULONG expected : {30u, 0u, 5u}) {
+        UsbBuildInterruptOrBulkTransferRequest(&read, Pipe(info, 0x82), in.data(), nullptr, 64,
+                                               USBD_TRANSFER_DIRECTION_IN | USBD_SHORT_TRANSFER_OK);
+        EXPECT_STATUS(STATUS_SUCCESS, Send(read));
+        EXPECT_EQ(read.UrbBulkOrInterruptTransfer.TransferBufferLength, expected);
+    }
 }
 
 // A device a driver host keeps for months records only its recent past.
