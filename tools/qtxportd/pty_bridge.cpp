@@ -194,8 +194,8 @@ void PtyBridge::ReadEnded(Result<std::span<const std::uint8_t>> bytes) {
 }
 
 void PtyBridge::Pump() {
-    // The next read starts before the bytes go to the program (see ReadEnded), and while no more
-    // than a read's worth waits for the program: beyond that the device's bytes wait in the
+    // The next read starts before the bytes go to the program (see ReadEnded), and only while
+    // less than kChunk bytes wait for the program: beyond that the device's bytes wait in the
     // port's buffer, whose flow control holds back the rest. A read that ends at once is
     // followed by the next one here; a few times only, so that a port that answers every read at
     // once with nothing cannot hold the loop.
