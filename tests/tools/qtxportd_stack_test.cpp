@@ -238,8 +238,12 @@ public:
                        usb::MonitorUnitDevice::ConfigurationDescriptor({})) {}
 
 protected:
+    // Packet by packet, as a device echoes them: a short or zero-length packet ends the host's IN
+    // transfer, which the queued bytes alone would not show once they run together.
     void OnOutData(kernel::UCHAR, std::span<const kernel::UCHAR> data) override {
-        QueueInData(usb::MonitorUnitDevice::kReceiveEndpoint, data);
+        constexpr std::size_t kPacket = 64;
+        QueueInData(usb::MonitorUnitDevice::kReceiveEndpoint, data);  // none: a zero-length one
+        if (data.size() % kPacket != 0) QueueInData(usb::MonitorUnitDevice::kReceiveEndpoint, {});
     }
 };
 
