@@ -165,6 +165,29 @@ public:
     KEVENT pollIdle;
     KTIMER pollTimer;
     KDPC pollDpc;
+
+    // Opening the port, closing it and stopping it for a removal take turns: each opens, aborts
+    // or closes the same lower pipes. An auto-reset event used as a mutex, at PASSIVE_LEVEL.
+    KEVENT portTurn;
+};
+
+// Holds the port's turn (real time; in virtual time one thread runs everything, and a wait there
+// may run a removal's work nested inside a close on the same thread).
+class PortTurn {
+public:
+    explicit PortTurn(VCOM_EXTENSION* ext) : ext_(ext->dispatcher.IsVirtual() ? nullptr : ext) {
+        if (ext_ != nullptr) {
+            KeWaitForSingleObject(&ext_->portTurn, Executive, KernelMode, false, nullptr);
+        }
+    }
+    ~PortTurn() {
+        if (ext_ != nullptr) KeSetEvent(&ext_->portTurn, IO_NO_INCREMENT, false);
+    }
+    PortTurn(const PortTurn&) = delete;
+    PortTurn& operator=(const PortTurn&) = delete;
+
+private:
+    VCOM_EXTENSION* ext_;
 };
 
 inline VCOM_EXTENSION* Extension(DEVICE_OBJECT* device) {

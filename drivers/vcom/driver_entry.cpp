@@ -109,7 +109,8 @@ VCOM_EXTENSION::VCOM_EXTENSION(Dispatcher& d)
       txIdle(d, NotificationEvent, true),
       pollIdle(d, NotificationEvent, true),
       pollTimer(d),
-      pollDpc(d, PollDpcRoutine, this) {}
+      pollDpc(d, PollDpcRoutine, this),
+      portTurn(d, SynchronizationEvent, true) {}
 
 // Timers go before their deferred calls: a timer due now could queue a call being destroyed.
 VCOM_EXTENSION::~VCOM_EXTENSION() {

@@ -30,6 +30,7 @@ void CloseAllPipes(VCOM_EXTENSION* ext) {
 }
 
 NTSTATUS OpenPort(VCOM_EXTENSION* ext) {
+    const PortTurn turn(ext);
     {
         SpinLockGuard guard(ext->lock);
         if (ext->openCount > 0) return STATUS_ACCESS_DENIED;
@@ -90,6 +91,7 @@ NTSTATUS OpenPort(VCOM_EXTENSION* ext) {
 }
 
 void ClosePort(VCOM_EXTENSION* ext) {
+    const PortTurn turn(ext);
     bool open = false;
     {
         SpinLockGuard guard(ext->lock);

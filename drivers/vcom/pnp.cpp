@@ -53,6 +53,7 @@ void DisableInterface(VCOM_EXTENSION* ext) {
 
 // The device is gone: nothing more moves, and what waits is told so.
 void StopAndFailRequests(VCOM_EXTENSION* ext) {
+    const PortTurn turn(ext);
     StopStatusPolling(ext, true);
     StopReceiver(ext, true);
     StopTransmitter(ext, true);
