@@ -414,20 +414,15 @@ NTSTATUS Dispatcher::VirtualWait(DISPATCHER_HEADER& object, std::optional<LONGLO
 bool Dispatcher::Signal(DISPATCHER_HEADER& object) {
     // Woken after the lock is let go, so that they do not wake only to wait for it; the object
     // may be gone by then, the threads are not.
-    std::shared_ptr<WaitingThread> first;
-    std::vector<std::shared_ptr<WaitingThread>> more;
+    std::vector<std::shared_ptr<WaitingThread>> waking;
     bool was = false;
     {
         std::lock_guard lock(mutex_);
         was = object.signalled_;
         object.signalled_ = true;
-        if (!object.waiters_.empty()) {
-            first = object.waiters_.front();
-            more.assign(object.waiters_.begin() + 1, object.waiters_.end());
-        }
+        waking = object.waiters_;
     }
-    if (first) first->cv.notify_one();
-    for (const auto& w : more) w->cv.notify_one();
+    for (const auto& w : waking) w->cv.notify_one();
     return was;
 }
 
